@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and running kestab need.
+# Safe to run again: apt-get runs only when a package is missing.
+set -euo pipefail
+
+packages=(g++ cmake make libdwarf-dev libelf-dev zlib1g-dev binutils-arm-none-eabi libgtest-dev)
+# Extra packages on request: "fuzz" adds clang's libFuzzer runtime, "images"
+# the cross compiler that regenerates the test images, "inspect" dwarfdump.
+for extra in "$@"; do
+  case "$extra" in
+    fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    images) packages+=(gcc-arm-none-eabi) ;;
+    inspect) packages+=(dwarfdump) ;;
+    *) echo "unknown extra: $extra" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo_cmd=()
+  if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,29 @@
+// The walk over all debugging information entries that fills the file, type
+// and symbol tables.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "dwarf/debug_reader.h"
+#include "tables/map_model.h"
+
+namespace kestab {
+
+struct CollectOptions {
+    // The library directory ("...\lib\" or empty), the second place a
+    // unit's source file is looked for.
+    std::string libraryDir;
+    // The existence probe: directory text and name joined.
+    std::function<bool(std::string_view directory, std::string_view name)> fileExists;
+};
+
+// Walks every compilation unit depth-first. False when the unit iteration
+// fails or a unit has no source-file list.
+bool collectCompilationUnits(DebugReader& reader, MapModel& model, const CollectOptions& options);
+
+// Runs of '/' become one and "/./" becomes "/"; a leading "./" stays.
+std::string normalizePath(std::string_view path);
+
+}  // namespace kestab

@@ -1,0 +1,52 @@
+#include "tables/map_model.h"
+
+namespace kestab {
+
+std::uint32_t TypeTable::add(TypeEntry entry) {
+    const auto index = count();
+    firstRow_.try_emplace(entry.dieOffset, index);
+    if (entry.kind == kTypeArray) firstArrayRow_.try_emplace(entry.dieOffset, index);
+    rows_.push_back(std::move(entry));
+    return index;
+}
+
+void TypeTable::appendDimension(std::uint32_t value) {
+    if (!rows_.empty()) rows_.back().dims.push_back(value);
+}
+
+void TypeTable::addAlias(std::uint32_t dieOffset, std::uint32_t targetOffset) {
+    aliases_.try_emplace(dieOffset, targetOffset);
+}
+
+std::optional<std::uint32_t> TypeTable::resolveKey(std::uint32_t key) const {
+    for (int step = 0; step <= kMaxAliasSteps; ++step) {
+        if (firstRow_.count(key) != 0) return key;
+        const auto alias = aliases_.find(key);
+        if (alias == aliases_.end()) return std::nullopt;
+        key = alias->second;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint32_t> TypeTable::findRow(std::uint32_t key) const {
+    const auto resolved = resolveKey(key);
+    if (!resolved) return std::nullopt;
+    return firstRow_.at(*resolved);
+}
+
+bool TypeTable::isArray(std::uint32_t key) const {
+    const auto resolved = resolveKey(key);
+    return resolved && firstArrayRow_.count(*resolved) != 0;
+}
+
+void TypeTable::lookup(std::uint32_t key, std::uint32_t& byteSize, std::int32_t& encoding,
+                       std::vector<std::uint32_t>& dims) const {
+    const auto index = findRow(key);
+    if (!index) return;
+    const TypeEntry& entry = rows_[*index];
+    byteSize = entry.byteSize;
+    encoding = entry.encoding;
+    dims = entry.dims;
+}
+
+}  // namespace kestab
