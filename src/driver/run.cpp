@@ -1,0 +1,168 @@
+#include "driver/run.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+
+#include "driver/listing_generator.h"
+#include "driver/toolkit_settings.h"
+#include "dwarf/debug_reader.h"
+#include "dwarf/die_collector.h"
+#include "dwarf/line_table_pass.h"
+#include "mapout/listing_scan.h"
+#include "mapout/map_stream.h"
+#include "mapout/map_writer.h"
+#include "mapout/type_resolver.h"
+#include "platform/file_probe.h"
+#include "platform/settings_store.h"
+#include "tables/map_model.h"
+
+namespace kestab {
+
+namespace {
+
+char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Closes a descriptor when the run ends on any path.
+class FdOwner {
+public:
+    explicit FdOwner(int fd) : fd_(fd) {}
+    ~FdOwner() { close(); }
+    FdOwner(const FdOwner&) = delete;
+    FdOwner& operator=(const FdOwner&) = delete;
+    int get() const { return fd_; }
+    void close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+bool applyOptionArgument(std::string_view argument, RunOptions& options) {
+    if (argument.empty() || argument.front() != '-') return false;
+    for (const char raw : argument.substr(1)) {
+        switch (upperAscii(raw)) {
+            case 'A':
+            case 'C':
+            case 'D':
+            case 'E':
+                break;
+            case 'L':
+                options.listFlag = true;
+                break;
+            case 'Q':
+                options.quietFlag = true;
+                break;
+            case 'U':
+                options.upperCaseFlag = true;
+                break;
+            default:
+                return false;
+        }
+    }
+    return true;
+}
+
+bool isTokenSeparator(char c) { return c == '\t' || c == ' ' || c == '$'; }
+
+std::string copyToken(std::string_view source, bool upperCase) {
+    std::size_t i = 0;
+    while (i < source.size() && isTokenSeparator(source[i])) ++i;
+    std::string token;
+    for (; i < source.size() && !isTokenSeparator(source[i]); ++i)
+        token.push_back(upperCase ? upperAscii(source[i]) : source[i]);
+    return token;
+}
+
+DerivedNames deriveNames(std::string_view argument, bool upperCase) {
+    const std::size_t dot = argument.rfind('.');
+    const std::string stem(argument.substr(0, dot == std::string_view::npos ? argument.size() : dot));
+    return DerivedNames{stem + copyToken(".tmp", upperCase), stem + copyToken(".MAP", upperCase),
+                        stem + copyToken(".lst", upperCase)};
+}
+
+int runMapGenerator(const RunOptions& options) {
+    MapModel model;
+    if (!model.pool.reserve(StringPool::kDefaultUnits)) {
+        std::printf("Out of memory\n");
+        return kExitFailure;
+    }
+    // Names of any length up to the system's path limit work; a longer
+    // argument is refused before any file is opened.
+    if (options.fileName.size() >= PATH_MAX) {
+        std::printf("File name too long: %s\n", options.fileName.c_str());
+        return kExitFailure;
+    }
+    const DerivedNames names = deriveNames(options.fileName, options.upperCaseFlag);
+
+    FdOwner image(::open(names.image.c_str(), O_RDONLY | O_CLOEXEC));
+    if (image.get() < 0) {
+        std::printf("Cannot open input file: %s\n", names.image.c_str());
+        return kExitFileError;
+    }
+    MapStream map;
+    if (!map.create(names.map)) {
+        std::printf("Cannot open output file: %s\n", names.map.c_str());
+        return kExitFileError;
+    }
+
+    const platform::SettingsStore store = platform::SettingsStore::fromEnvironment();
+    const ToolkitSettings settings(store);
+    const ObjdumpCommand command{settings.toolkitDirectory(), names.image};
+    std::int32_t listingExitCode = 0;
+    std::string listingName = names.listing;
+    std::fflush(stdout);
+    if (!generateListing(command, listingExitCode, listingName)) {
+        std::printf("Can not create list file. Exit code is: %d", listingExitCode);
+        listingName = std::string(kNoListingName);
+    }
+    model.files.add(listingName);
+
+    DebugReader reader;
+    reader.open(image.get());
+
+    const std::string libraryDir = settings.libraryDirectory();
+    const CollectOptions collect{libraryDir, platform::fileExists};
+    if (!collectCompilationUnits(reader, model, collect)) return kExitFailure;
+
+    writeMapHeader(map);
+    writeFileLines(model, map, libraryDir, platform::fileExists, options.listFlag);
+    TypeResolver::run(model);
+    if (!writeSymbolLines(model, map, options.listFlag)) return kExitFailure;
+    if (!dumpAddressLines(reader, model, map)) return kExitFailure;
+    if (!scanListing(model, map)) return kExitFailure;
+    writeMapEnd(map);
+    reader.close();
+    if (!map.close()) {
+        std::printf("Cannot write output file: %s\n", names.map.c_str());
+        return kExitFailure;
+    }
+    image.close();
+    printSummary(model, options.quietFlag);
+    return 0;
+}
+
+int kestabMain(int argc, const char* const* argv) {
+    RunOptions options;
+    for (int i = 2; i < argc; ++i) {
+        if (!applyOptionArgument(argv[i], options)) {
+            std::printf("Invalid option: %s\n", argv[i]);
+            return kExitFailure;
+        }
+    }
+    if (!options.quietFlag) std::printf("ELF Map file generator, version 1.01\n");
+    if (argc < 2) {
+        std::printf("\nUsage: KESTAB <filename>\n\n");
+        return kExitFailure;
+    }
+    options.fileName = argv[1];
+    return runMapGenerator(options);
+}
+
+}  // namespace kestab

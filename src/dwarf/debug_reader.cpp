@@ -1,0 +1,99 @@
+#include <cstdio>
+#include <cstring>
+
+#include "dwarf/dwarf_access.h"
+
+namespace kestab {
+
+namespace {
+
+// The first section whose name is exactly `name`, or null. A section whose
+// name cannot be read ends the search.
+Elf_Scn* findSectionByName(Elf* elf, const char* name) {
+    const Elf32_Ehdr* header = elf32_getehdr(elf);
+    if (header == nullptr) return nullptr;
+    Elf_Scn* section = nullptr;
+    while ((section = elf_nextscn(elf, section)) != nullptr) {
+        const Elf32_Shdr* sectionHeader = elf32_getshdr(section);
+        if (sectionHeader == nullptr) return nullptr;
+        if (sectionHeader->sh_type == SHT_NULL) continue;
+        const char* sectionName = elf_strptr(elf, header->e_shstrndx, sectionHeader->sh_name);
+        if (sectionName == nullptr) return nullptr;
+        if (std::strcmp(sectionName, name) == 0) return section;
+    }
+    return nullptr;
+}
+
+// 1 for ".asd", 2 for ".debug", 3 for ".debug_info", 0 for none: the first
+// name found decides.
+int debugFormatMarker(Elf* elf) {
+    if (findSectionByName(elf, ".asd") != nullptr) return 1;
+    if (findSectionByName(elf, ".debug") != nullptr) return 2;
+    if (findSectionByName(elf, ".debug_info") != nullptr) return 3;
+    return 0;
+}
+
+}  // namespace
+
+DebugReader::DebugReader() : handles_(std::make_unique<Handles>()) {}
+
+DebugReader::~DebugReader() {
+    if (handles_->dbg != nullptr) {
+        Dwarf_Error err = nullptr;
+        dwarf_finish(handles_->dbg, &err);
+    }
+    if (handles_->elf != nullptr) elf_end(handles_->elf);
+}
+
+bool DebugReader::isOpen() const { return handles_->dbg != nullptr; }
+
+bool DebugReader::open(int fd) {
+    std::printf("First pass...\n");
+    if (elf_version(EV_CURRENT) == EV_NONE) {
+        std::printf("ElfLib library out of date. Wrong version.\n");
+        return false;
+    }
+    handles_->elf = elf_begin(fd, ELF_C_READ, nullptr);
+    if (handles_->elf == nullptr) {
+        std::printf("ELF begin error, input_file=%d\n", fd);
+        return false;
+    }
+    if (elf_kind(handles_->elf) != ELF_K_ELF) {
+        std::printf("This file has not ELF format.\n");
+        return false;
+    }
+    if (debugFormatMarker(handles_->elf) < 3) {
+        std::printf("This is not DWARF2 or DWARF3 format. Program doesn't support any other formats.\n");
+        return false;
+    }
+    Dwarf_Debug dbg = nullptr;
+    const dw::Answer answer = dw::ask(nullptr, [&](Dwarf_Error* err) {
+        return dwarf_elf_init(handles_->elf, DW_DLC_READ, nullptr, nullptr, &dbg, err);
+    });
+    if (answer.ok()) {
+        handles_->dbg = dbg;
+        return true;
+    }
+    if (answer.noEntry()) {
+        std::printf("No DWARF information present.\n");
+    } else {
+        std::printf("dwarf_elf_init failed. Function return: %d. Description: %s", answer.code,
+                    answer.errorText.c_str());
+    }
+    return false;
+}
+
+void DebugReader::close() {
+    if (handles_->dbg != nullptr) {
+        Dwarf_Error err = nullptr;
+        const int code = dwarf_finish(handles_->dbg, &err);
+        handles_->dbg = nullptr;
+        if (code != DW_DLV_OK) std::printf("dwarf_finish failed. Function return: %d", code);
+    }
+    if (handles_->elf != nullptr) {
+        elf_end(handles_->elf);
+        handles_->elf = nullptr;
+    }
+}
+
+}  // namespace kestab

@@ -1,0 +1,112 @@
+#include "dwarf/line_table_pass.h"
+
+#include <cstdio>
+#include <string>
+
+#include "dwarf/die_collector.h"
+#include "dwarf/dwarf_access.h"
+
+namespace kestab {
+
+namespace {
+
+using dw::Answer;
+using dw::ask;
+
+// Writes the @ lines of one unit's line table.
+void dumpCuAddressLines(Dwarf_Debug dbg, Dwarf_Die unitDie, MapModel& model, MapStream& out) {
+    Dwarf_Unsigned version = 0;
+    Dwarf_Small tableCount = 0;
+    Dwarf_Line_Context rawContext = nullptr;
+    const Answer table = ask(
+        dbg, [&](Dwarf_Error* err) { return dwarf_srclines_b(unitDie, &version, &tableCount, &rawContext, err); });
+    if (table.error()) {
+        std::fprintf(stderr, "ERROR: dwarf_srclines failed: (%ld). Error number: (%ld)", static_cast<long>(table.code),
+                     table.errorNumber);
+        return;
+    }
+    if (!table.ok()) return;
+    const dw::LineContextOwner context(dbg, rawContext);
+
+    Dwarf_Line* lines = nullptr;
+    Dwarf_Signed lineCount = 0;
+    const Answer rows = ask(dbg, [&](Dwarf_Error* err) {
+        return dwarf_srclines_from_linecontext(context.get(), &lines, &lineCount, err);
+    });
+    if (rows.error()) {
+        std::fprintf(stderr, "ERROR: dwarf_srclines failed: (%ld). Error number: (%ld)", static_cast<long>(rows.code),
+                     rows.errorNumber);
+        return;
+    }
+    if (!rows.ok()) return;
+
+    // Rows name the same few files again and again: remember the file
+    // number of the last name seen.
+    std::string lastName;
+    std::int32_t lastIndex = -1;
+    bool haveLast = false;
+    for (Dwarf_Signed i = 0; i < lineCount; ++i) {
+        const Dwarf_Line line = lines[i];
+        char* rawName = nullptr;
+        const Answer source = ask(dbg, [&](Dwarf_Error* err) { return dwarf_linesrc(line, &rawName, err); });
+        const dw::StringOwner nameOwner(dbg, source.ok() ? rawName : nullptr);
+        Dwarf_Addr address = 0;
+        const Answer addressAnswer = ask(dbg, [&](Dwarf_Error* err) { return dwarf_lineaddr(line, &address, err); });
+        if (source.error())
+            std::fprintf(stderr, "ERROR: dwarf_linesrc failed: (%ld). Error number: (%ld)",
+                         static_cast<long>(source.code), source.errorNumber);
+        if (addressAnswer.error())
+            std::fprintf(stderr, "ERROR: dwarf_lineaddr failed: (%ld). Error number: (%ld)",
+                         static_cast<long>(addressAnswer.code), addressAnswer.errorNumber);
+        if (!addressAnswer.ok()) address = 0;
+        Dwarf_Unsigned lineNumber = 0;
+        const Answer numberAnswer = ask(dbg, [&](Dwarf_Error* err) { return dwarf_lineno(line, &lineNumber, err); });
+        if (numberAnswer.error())
+            std::fprintf(stderr, "ERROR: dwarf_lineno failed: (%ld). Error number: (%ld)",
+                         static_cast<long>(numberAnswer.code), numberAnswer.errorNumber);
+        if (!numberAnswer.ok()) lineNumber = static_cast<Dwarf_Unsigned>(-1);
+
+        // A row without a readable name matches no file.
+        if (!source.ok() || rawName == nullptr) continue;
+        const std::string name = normalizePath(rawName);
+        if (!haveLast || name != lastName) {
+            lastName = name;
+            lastIndex = model.files.find(lastName);
+            haveLast = true;
+        }
+        if (lastIndex < 0) continue;
+        out.printf("@%04x: F:%03u L:%u", static_cast<unsigned>(static_cast<std::uint32_t>(address)),
+                   static_cast<unsigned>(lastIndex), static_cast<unsigned>(static_cast<std::uint32_t>(lineNumber)));
+        out.endLine();
+        ++model.addressEntryCount;
+    }
+}
+
+}  // namespace
+
+bool dumpAddressLines(DebugReader& reader, MapModel& model, MapStream& out) {
+    Dwarf_Debug dbg = reader.handles().dbg;
+    for (;;) {
+        const Answer next = dw::nextUnitHeader(dbg);
+        if (next.error()) {
+            std::fprintf(stderr, "ERROR:  Attempting to dump address lines:  %s (%ld)\n", next.errorText.c_str(),
+                         next.errorNumber);
+            return false;
+        }
+        if (!next.ok()) return true;
+
+        Dwarf_Die rawUnit = nullptr;
+        const Answer unit =
+            ask(dbg, [&](Dwarf_Error* err) { return dwarf_siblingof_b(dbg, nullptr, true, &rawUnit, err); });
+        if (unit.error()) {
+            std::fprintf(stderr, "ERROR: Regetting cu_die: %s (%ld)", unit.errorText.c_str(),
+                         static_cast<long>(unit.code));
+            continue;
+        }
+        if (!unit.ok()) continue;
+        const dw::DieOwner unitDie(dbg, rawUnit);
+        dumpCuAddressLines(dbg, unitDie.get(), model, out);
+    }
+}
+
+}  // namespace kestab
