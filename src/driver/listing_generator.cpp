@@ -1,7 +1,41 @@
-// STUB: to be replaced.
+// The listing file: the toolkit's objdump run on the input image, its output
+// (standard output and standard error together) captured into the listing.
 #include "driver/listing_generator.h"
+
+#include <vector>
+
+#include "platform/file_probe.h"
+
 namespace kestab {
-std::string ObjdumpCommand::text() const { return toolkitDir + "\\bin\\arm-elf-objdump.exe -M reg-names-raw -d -S " + imageName; }
-std::string ObjdumpCommand::program() const { return {}; }
-bool generateListing(const ObjdumpCommand&, std::int32_t&, const std::string&, const platform::WaitSchedule&) { return false; }
+
+namespace {
+constexpr std::string_view kObjdumpPath = "\\bin\\arm-elf-objdump.exe";
+constexpr std::string_view kExeSuffix = ".exe";
+}  // namespace
+
+std::string ObjdumpCommand::text() const {
+    std::string command = toolkitDir;
+    command.append(kObjdumpPath);
+    command.append(" -M reg-names-raw -d -S ");
+    command.append(imageName);
+    return command;
 }
+
+std::string ObjdumpCommand::program() const {
+    std::string path = toolkitDir;
+    path.append(kObjdumpPath);
+    for (char& c : path) {
+        if (c == '\\') c = '/';
+    }
+    if (!platform::pathExists(path)) path.resize(path.size() - kExeSuffix.size());
+    return path;
+}
+
+bool generateListing(const ObjdumpCommand& command, std::int32_t& exitCode, const std::string& listingPath,
+                     const platform::WaitSchedule& schedule) {
+    const std::vector<std::string> args{"-M", "reg-names-raw", "-d", "-S", command.imageName};
+    return platform::runCaptured(command.program(), args, listingPath, exitCode, schedule) ==
+           platform::CaptureOutcome::Ended;
+}
+
+}  // namespace kestab

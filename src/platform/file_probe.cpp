@@ -1,11 +1,64 @@
-// STUB: to be replaced.
+// The existence probe. Names that come from the settings or from the
+// debugging information may be drive paths; those are looked for where Wine
+// or Cygwin keep that drive.
 #include "platform/file_probe.h"
+
 #include <sys/stat.h>
+
+#include <cstdlib>
+
 namespace kestab::platform {
-std::string mapDrivePath(std::string_view path) { return std::string(path); }
+
+namespace {
+
+bool isDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+char lowerLetter(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// $WINEPREFIX, or $HOME/.wine; empty when neither is set.
+std::string winePrefix() {
+    const char* prefix = std::getenv("WINEPREFIX");
+    if (prefix != nullptr && *prefix != '\0') return prefix;
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && *home != '\0') return std::string(home) + "/.wine";
+    return {};
+}
+
+}  // namespace
+
+bool isDrivePath(std::string_view path) {
+    return path.size() >= 3 && isDriveLetter(path[0]) && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+}
+
+std::string mapDrivePath(std::string_view path) {
+    if (!isDrivePath(path)) return std::string(path);
+    const char letter = lowerLetter(path[0]);
+    std::string rest(path.substr(2));
+    for (char& c : rest) {
+        if (c == '\\') c = '/';
+    }
+    const std::string prefix = winePrefix();
+    if (!prefix.empty()) {
+        // The dosdevices entry is normally a symbolic link; the entry itself
+        // decides, not where it points.
+        std::string device = prefix + "/dosdevices/" + letter + ":";
+        struct stat st {};
+        if (::lstat(device.c_str(), &st) == 0) return device + rest;
+    }
+    return std::string("/cygdrive/") + letter + rest;
+}
+
+bool pathExists(std::string_view path) {
+    if (path.empty()) return false;
+    const std::string text(path);
+    struct stat st {};
+    return ::stat(text.c_str(), &st) == 0;
+}
+
 bool fileExists(std::string_view directory, std::string_view name) {
-    std::string joined = mapDrivePath(std::string(directory) + std::string(name));
-    struct stat st;
-    return stat(joined.c_str(), &st) == 0;
+    std::string joined(directory);
+    joined.append(name);
+    return pathExists(mapDrivePath(joined));
 }
-}
+
+}  // namespace kestab::platform

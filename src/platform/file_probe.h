@@ -16,4 +16,11 @@ bool fileExists(std::string_view directory, std::string_view name);
 // Any other text is returned unchanged.
 std::string mapDrivePath(std::string_view path);
 
+// True for "X:" followed by '\' or '/', X a letter A-Z or a-z.
+bool isDrivePath(std::string_view path);
+
+// True when `path` names an existing file or directory, taken as it stands
+// (no drive mapping).
+bool pathExists(std::string_view path);
+
 }  // namespace kestab::platform

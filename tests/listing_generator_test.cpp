@@ -1,0 +1,279 @@
+// The listing generator against small stand-in objdump programs: shell
+// scripts placed in a throw-away toolkit directory.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/listing_generator.h"
+#include "platform/child_process.h"
+#include "support/test_support.h"
+
+namespace kestab {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::WaitSchedule;
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+
+// A toolkit whose objdump is the given shell script, in a directory with a
+// blank in its name.
+class ListingGeneratorTest : public testing::Test {
+protected:
+    void SetUp() override {
+        toolkit_ = dir_ / "tool kit";
+        fs::create_directories(toolkit_ / "bin");
+        listing_ = (dir_ / "out put.lst").string();
+    }
+
+    void objdump(const std::string& body, const std::string& name = "arm-elf-objdump") {
+        const fs::path script = toolkit_ / "bin" / name;
+        writeFile(script, "#!/bin/sh\n" + body);
+        fs::permissions(script, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    }
+
+    ObjdumpCommand command(const std::string& image = "image.tmp") const { return {toolkit_.string(), image}; }
+
+    // Runs the generator and records how long it took.
+    bool run(std::int32_t& exitCode, const WaitSchedule& schedule = {}) {
+        const auto start = std::chrono::steady_clock::now();
+        const bool ok = generateListing(command(), exitCode, listing_, schedule);
+        elapsedMs_ = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                         .count();
+        return ok;
+    }
+
+    static std::size_t openDescriptors() {
+        std::size_t count = 0;
+        for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
+        return count;
+    }
+
+    // No child of this process is left, not even a zombie.
+    static void expectNoChildren() {
+        int status = 0;
+        errno = 0;
+        EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);
+        EXPECT_EQ(errno, ECHILD);
+    }
+
+    TempDir dir_;
+    fs::path toolkit_;
+    std::string listing_;
+    long long elapsedMs_ = 0;
+};
+
+TEST(ObjdumpCommand, TextAndProgram) {
+    TempDir dir;
+    const std::string root = dir.path().string();
+    ObjdumpCommand cmd{root + "\\GNU ARM", "My Image.TMP"};
+    EXPECT_EQ(cmd.text(), root + "\\GNU ARM\\bin\\arm-elf-objdump.exe -M reg-names-raw -d -S My Image.TMP");
+    // Without the .exe the plain name is run.
+    EXPECT_EQ(cmd.program(), root + "/GNU ARM/bin/arm-elf-objdump");
+    fs::create_directories(dir / "GNU ARM" / "bin");
+    writeFile(dir / "GNU ARM" / "bin" / "arm-elf-objdump.exe", "");
+    EXPECT_EQ(cmd.program(), root + "/GNU ARM/bin/arm-elf-objdump.exe");
+
+    const ObjdumpCommand empty{"", "a.tmp"};
+    EXPECT_EQ(empty.text(), "\\bin\\arm-elf-objdump.exe -M reg-names-raw -d -S a.tmp");
+    EXPECT_EQ(empty.program(), "/bin/arm-elf-objdump");
+}
+
+TEST_F(ListingGeneratorTest, BothStreamsInterleavedAndExitStatusKept) {
+    objdump("printf 'out 1\\n'\nprintf 'err 1\\n' >&2\nprintf 'out 2\\n'\nprintf 'err 2' >&2\nexit 7\n");
+    std::int32_t exitCode = 0;
+    EXPECT_TRUE(run(exitCode));
+    EXPECT_EQ(exitCode, 7);
+    EXPECT_EQ(readFile(listing_), "out 1\nerr 1\nout 2\nerr 2");
+    expectNoChildren();
+}
+
+TEST_F(ListingGeneratorTest, ArgumentsWithBlanksArriveWhole) {
+    objdump("for a in \"$@\"; do printf '[%s]' \"$a\"; done\n");
+    std::int32_t exitCode = -5;
+    ASSERT_TRUE(generateListing(command("my image.tmp"), exitCode, listing_));
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(readFile(listing_), "[-M][reg-names-raw][-d][-S][my image.tmp]");
+}
+
+TEST_F(ListingGeneratorTest, PrefersTheExeWhenItExists) {
+    objdump("echo plain\n");
+    objdump("echo exe\n", "arm-elf-objdump.exe");
+    std::int32_t exitCode = 0;
+    ASSERT_TRUE(run(exitCode));
+    EXPECT_EQ(readFile(listing_), "exe\n");
+}
+
+TEST_F(ListingGeneratorTest, SilentChildGivesEmptyListing) {
+    objdump("exit 0\n");
+    writeFile(listing_, "old listing that must go\n");
+    std::int32_t exitCode = 99;
+    EXPECT_TRUE(run(exitCode));
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_TRUE(fs::exists(listing_));
+    EXPECT_EQ(readFile(listing_), "");
+}
+
+TEST_F(ListingGeneratorTest, ExistingListingIsReplaced) {
+    objdump("echo new\n");
+    writeFile(listing_, std::string(100000, 'o'));
+    std::int32_t exitCode = 0;
+    ASSERT_TRUE(run(exitCode));
+    EXPECT_EQ(readFile(listing_), "new\n");
+}
+
+TEST_F(ListingGeneratorTest, LargeOutputCopiedByteForByte) {
+    std::string data;
+    for (int i = 0; i < 300000; ++i) data.push_back(static_cast<char>((i * 7 + i / 256) & 0xFF));
+    const fs::path source = dir_ / "data.bin";
+    writeFile(source, data);
+    objdump("cat '" + source.string() + "'\necho tail >&2\n");
+    std::int32_t exitCode = 0;
+    ASSERT_TRUE(run(exitCode));
+    EXPECT_EQ(exitCode, 0);
+    const std::string listing = readFile(listing_);
+    ASSERT_EQ(listing.size(), data.size() + 5);
+    EXPECT_TRUE(listing == data + "tail\n");
+}
+
+TEST_F(ListingGeneratorTest, MissingProgramIsAFailedStart) {
+    writeFile(listing_, "stale\n");
+    std::int32_t exitCode = 0;
+    EXPECT_FALSE(run(exitCode));
+    EXPECT_EQ(exitCode, 0);  // untouched
+    EXPECT_TRUE(fs::exists(listing_));
+    EXPECT_EQ(readFile(listing_), "");
+    expectNoChildren();
+}
+
+TEST_F(ListingGeneratorTest, ProgramThatCannotBeRunIsAFailedStart) {
+    writeFile(toolkit_ / "bin" / "arm-elf-objdump", "#!/bin/sh\necho hi\n");  // not executable
+    std::int32_t exitCode = 12;
+    std::int32_t runExit = 12;
+    EXPECT_EQ(platform::runCaptured((toolkit_ / "bin" / "arm-elf-objdump").string(), {}, listing_, runExit),
+              platform::CaptureOutcome::StartFailed);
+    EXPECT_FALSE(run(exitCode));
+    EXPECT_EQ(exitCode, 12);
+    EXPECT_EQ(runExit, 12);
+    EXPECT_EQ(readFile(listing_), "");
+}
+
+TEST_F(ListingGeneratorTest, ListingThatCannotBeCreatedStartsNothing) {
+    const fs::path marker = dir_ / "started";
+    objdump("touch '" + marker.string() + "'\n");
+    listing_ = (dir_ / "no such dir" / "x.lst").string();
+    std::int32_t exitCode = 0;
+    EXPECT_EQ(platform::runCaptured((toolkit_ / "bin" / "arm-elf-objdump").string(), {}, listing_, exitCode),
+              platform::CaptureOutcome::SetupFailed);
+    EXPECT_FALSE(run(exitCode));
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_FALSE(fs::exists(listing_));
+    EXPECT_FALSE(fs::exists(marker));
+}
+
+TEST_F(ListingGeneratorTest, ChildGetsOnlyItsThreeDescriptors) {
+    // A descriptor of ours without close-on-exec must not reach the child.
+    const int stray = ::open((dir_ / "stray.txt").c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(stray, 0);
+    // The shell keeps its script open on a descriptor of its own.
+    objdump("ls -l /proc/$$/fd\nread line\necho \"stdin read: $?\"\n");
+    const std::size_t before = openDescriptors();
+    std::int32_t exitCode = 0;
+    ASSERT_TRUE(run(exitCode));
+    EXPECT_EQ(openDescriptors(), before);  // nothing leaked here either
+    ::close(stray);
+
+    const std::string listing = readFile(listing_);
+    EXPECT_EQ(listing.find("stray.txt"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find(".lst"), std::string::npos) << listing;
+    std::istringstream lines(listing);
+    std::string line;
+    std::string pipe0, pipe1, pipe2;
+    int descriptors = 0;
+    while (std::getline(lines, line)) {
+        const auto arrow = line.find(" -> ");
+        if (arrow == std::string::npos) continue;
+        const std::string target = line.substr(arrow + 4);
+        const std::string fd = line.substr(line.rfind(' ', arrow - 1) + 1, arrow - line.rfind(' ', arrow - 1) - 1);
+        ++descriptors;
+        if (fd == "0") pipe0 = target;
+        else if (fd == "1") pipe1 = target;
+        else if (fd == "2") pipe2 = target;
+        else EXPECT_NE(target.find("arm-elf-objdump"), std::string::npos) << "unexpected descriptor: " << line;
+    }
+    EXPECT_GE(descriptors, 3) << listing;
+    EXPECT_EQ(pipe0.rfind("pipe:", 0), 0u) << listing;
+    EXPECT_EQ(pipe1.rfind("pipe:", 0), 0u) << listing;
+    EXPECT_EQ(pipe1, pipe2);  // one pipe for both output streams
+    EXPECT_NE(pipe0, pipe1);
+    // Standard input is a pipe that gives no data: the read sees its end.
+    EXPECT_NE(listing.find("stdin read: 1"), std::string::npos) << listing;
+}
+
+TEST_F(ListingGeneratorTest, ChildKilledBySignalEndsWithSignalStatus) {
+    objdump("echo dying\nkill -9 $$\n");
+    std::int32_t exitCode = 0;
+    EXPECT_TRUE(run(exitCode));
+    EXPECT_EQ(exitCode, 128 + 9);
+    EXPECT_EQ(readFile(listing_), "dying\n");
+    expectNoChildren();
+}
+
+TEST_F(ListingGeneratorTest, EndedChildIsSeenWithoutSleepingThePause) {
+    objdump("echo quick\nexit 3\n");
+    std::int32_t exitCode = 0;
+    // With a 2 s first pause a wait that slept whole pauses would take 2 s.
+    EXPECT_TRUE(run(exitCode, WaitSchedule{6, 2000}));
+    EXPECT_EQ(exitCode, 3);
+    EXPECT_LT(elapsedMs_, 1000);
+    // The usual schedule: well under the first pause of 100 ms.
+    EXPECT_TRUE(run(exitCode));
+    EXPECT_LT(elapsedMs_, 100);
+}
+
+TEST_F(ListingGeneratorTest, EndDuringAPauseIsAnsweredByTheNextQuery) {
+    // Output closed at once; the end comes after the first query (t=0) and
+    // before the next one (t=400 ms).
+    objdump("exec >&- 2>&-\nsleep 0.1\nexit 5\n");
+    std::int32_t exitCode = 0;
+    EXPECT_TRUE(run(exitCode, WaitSchedule{3, 400}));
+    EXPECT_EQ(exitCode, 5);
+    EXPECT_LT(elapsedMs_, 400);
+    expectNoChildren();
+}
+
+TEST_F(ListingGeneratorTest, EndDuringTheLastPauseComesTooLate) {
+    // Queries at 0 and 50 ms, last pause up to 150 ms: the end at about
+    // 100 ms is never queried, so the child counts as killed.
+    objdump("echo early\nexec >&- 2>&-\nsleep 0.1\nexit 5\n");
+    std::int32_t exitCode = 0;
+    EXPECT_FALSE(run(exitCode, WaitSchedule{2, 50}));
+    EXPECT_EQ(exitCode, platform::kKilledExitCode);
+    EXPECT_EQ(readFile(listing_), "early\n");
+    expectNoChildren();
+}
+
+TEST_F(ListingGeneratorTest, ChildThatKeepsRunningIsKilledAfterTheWholeSchedule) {
+    objdump("echo started\nexec >&- 2>&-\nexec sleep 60\n");
+    std::int32_t exitCode = 0;
+    EXPECT_FALSE(run(exitCode));
+    EXPECT_EQ(exitCode, 241);
+    EXPECT_GE(elapsedMs_, 6300);
+    EXPECT_LT(elapsedMs_, 9000);
+    EXPECT_EQ(readFile(listing_), "started\n");
+    expectNoChildren();
+}
+
+}  // namespace
+}  // namespace kestab
