@@ -96,4 +96,25 @@ void DebugReader::close() {
     }
 }
 
+namespace dw {
+
+Answer nextUnitHeader(Dwarf_Debug dbg) {
+    Dwarf_Unsigned headerLength = 0;
+    Dwarf_Half version = 0;
+    Dwarf_Off abbrevOffset = 0;
+    Dwarf_Half addressSize = 0;
+    Dwarf_Half lengthSize = 0;
+    Dwarf_Half extensionSize = 0;
+    Dwarf_Sig8 signature{};
+    Dwarf_Unsigned typeOffset = 0;
+    Dwarf_Unsigned nextOffset = 0;
+    Dwarf_Half unitType = 0;
+    return ask(dbg, [&](Dwarf_Error* err) {
+        return dwarf_next_cu_header_d(dbg, true, &headerLength, &version, &abbrevOffset, &addressSize, &lengthSize,
+                                      &extensionSize, &signature, &typeOffset, &nextOffset, &unitType, err);
+    });
+}
+
+}  // namespace dw
+
 }  // namespace kestab

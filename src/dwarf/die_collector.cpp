@@ -71,38 +71,19 @@ private:
 };
 
 bool DieCollector::run() {
-    for (;;) {
-        const Answer next = dw::nextUnitHeader(dbg_);
-        if (next.error()) {
-            std::fprintf(stderr, "ERROR:  Attempting to dump address lines:  %s (%ld)\n", next.errorText.c_str(),
-                         next.errorNumber);
-            return false;
-        }
-        if (!next.ok()) return true;
-
-        Dwarf_Die rawUnit = nullptr;
-        const Answer unit =
-            ask(dbg_, [&](Dwarf_Error* err) { return dwarf_siblingof_b(dbg_, nullptr, true, &rawUnit, err); });
-        if (unit.noEntry()) continue;
-        if (unit.error()) {
-            std::fprintf(stderr, "ERROR: Regetting cu_die: %s (%ld)", unit.errorText.c_str(),
-                         static_cast<long>(unit.code));
-            continue;
-        }
-        dw::DieOwner unitDie(dbg_, rawUnit);
-
+    return dw::forEachUnit(dbg_, [&](Dwarf_Die unitDie) {
         char** names = nullptr;
         Dwarf_Signed count = 0;
-        const Answer files =
-            ask(dbg_, [&](Dwarf_Error* err) { return dwarf_srcfiles(unitDie.get(), &names, &count, err); });
+        const Answer files = ask(dbg_, [&](Dwarf_Error* err) { return dwarf_srcfiles(unitDie, &names, &count, err); });
         if (!files.ok()) return false;
         const dw::SrcFiles list(dbg_, names, count);
         sourceFiles_.clear();
         for (Dwarf_Signed i = 0; i < list.size(); ++i)
             sourceFiles_.push_back(normalizePath(list[i] != nullptr ? list[i] : ""));
 
-        walkDieChain(unitDie.get());
-    }
+        walkDieChain(unitDie);
+        return true;
+    });
 }
 
 // Depth-first pre-order over `root`, its descendants and its following

@@ -8,6 +8,7 @@
 #include <libelf.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -47,22 +48,14 @@ Answer ask(Dwarf_Debug dbg, Call&& call) {
 
 // Steps the reader's unit iteration to the next unit header. After it has
 // answered no entry, the next call starts again at the first unit.
-inline Answer nextUnitHeader(Dwarf_Debug dbg) {
-    Dwarf_Unsigned headerLength = 0;
-    Dwarf_Half version = 0;
-    Dwarf_Off abbrevOffset = 0;
-    Dwarf_Half addressSize = 0;
-    Dwarf_Half lengthSize = 0;
-    Dwarf_Half extensionSize = 0;
-    Dwarf_Sig8 signature{};
-    Dwarf_Unsigned typeOffset = 0;
-    Dwarf_Unsigned nextOffset = 0;
-    Dwarf_Half unitType = 0;
-    return ask(dbg, [&](Dwarf_Error* err) {
-        return dwarf_next_cu_header_d(dbg, true, &headerLength, &version, &abbrevOffset, &addressSize, &lengthSize,
-                                      &extensionSize, &signature, &typeOffset, &nextOffset, &unitType, err);
-    });
-}
+Answer nextUnitHeader(Dwarf_Debug dbg);
+
+// Visits the DIE of every compilation unit in image order. A unit whose DIE
+// cannot be had is reported and skipped. `visit(Dwarf_Die)` returns false to
+// end the walk at once. The answer is false when the unit iteration failed
+// (reported) or a visit ended it.
+template <class Visit>
+bool forEachUnit(Dwarf_Debug dbg, Visit&& visit);
 
 // A move-only owner of one libdwarf object released through a function.
 template <class T, void (*Release)(Dwarf_Debug, T)>
@@ -103,6 +96,30 @@ using DieOwner = Owner<Dwarf_Die, releaseDie>;
 using StringOwner = Owner<char*, releaseString>;
 using LineContextOwner = Owner<Dwarf_Line_Context, releaseLineContext>;
 using LocHeadOwner = Owner<Dwarf_Loc_Head_c, releaseLocHead>;
+
+template <class Visit>
+bool forEachUnit(Dwarf_Debug dbg, Visit&& visit) {
+    for (;;) {
+        const Answer next = nextUnitHeader(dbg);
+        if (next.error()) {
+            std::fprintf(stderr, "ERROR:  Attempting to dump address lines:  %s (%ld)\n", next.errorText.c_str(),
+                         next.errorNumber);
+            return false;
+        }
+        if (!next.ok()) return true;
+        Dwarf_Die rawUnit = nullptr;
+        const Answer unit =
+            ask(dbg, [&](Dwarf_Error* err) { return dwarf_siblingof_b(dbg, nullptr, true, &rawUnit, err); });
+        if (unit.error()) {
+            std::fprintf(stderr, "ERROR: Regetting cu_die: %s (%ld)", unit.errorText.c_str(),
+                         static_cast<long>(unit.code));
+            continue;
+        }
+        if (!unit.ok()) continue;
+        const DieOwner unitDie(dbg, rawUnit);
+        if (!visit(unitDie.get())) return false;
+    }
+}
 
 // The attributes of one DIE: each attribute, then the list.
 class AttrList {

@@ -86,27 +86,10 @@ void dumpCuAddressLines(Dwarf_Debug dbg, Dwarf_Die unitDie, MapModel& model, Map
 
 bool dumpAddressLines(DebugReader& reader, MapModel& model, MapStream& out) {
     Dwarf_Debug dbg = reader.handles().dbg;
-    for (;;) {
-        const Answer next = dw::nextUnitHeader(dbg);
-        if (next.error()) {
-            std::fprintf(stderr, "ERROR:  Attempting to dump address lines:  %s (%ld)\n", next.errorText.c_str(),
-                         next.errorNumber);
-            return false;
-        }
-        if (!next.ok()) return true;
-
-        Dwarf_Die rawUnit = nullptr;
-        const Answer unit =
-            ask(dbg, [&](Dwarf_Error* err) { return dwarf_siblingof_b(dbg, nullptr, true, &rawUnit, err); });
-        if (unit.error()) {
-            std::fprintf(stderr, "ERROR: Regetting cu_die: %s (%ld)", unit.errorText.c_str(),
-                         static_cast<long>(unit.code));
-            continue;
-        }
-        if (!unit.ok()) continue;
-        const dw::DieOwner unitDie(dbg, rawUnit);
-        dumpCuAddressLines(dbg, unitDie.get(), model, out);
-    }
+    return dw::forEachUnit(dbg, [&](Dwarf_Die unitDie) {
+        dumpCuAddressLines(dbg, unitDie, model, out);
+        return true;
+    });
 }
 
 }  // namespace kestab
