@@ -16,6 +16,7 @@ bool readForm(Dwarf_Debug dbg, Dwarf_Attribute attr, Dwarf_Half& form) {
     return true;
 }
 
+// The unit-local reference forms a type DIE may use for DW_AT_type.
 bool isReferenceForm(Dwarf_Half form) {
     switch (form) {
         case DW_FORM_ref1:
@@ -23,7 +24,6 @@ bool isReferenceForm(Dwarf_Half form) {
         case DW_FORM_ref4:
         case DW_FORM_ref8:
         case DW_FORM_ref_udata:
-        case DW_FORM_ref_addr:
             return true;
         default:
             return false;

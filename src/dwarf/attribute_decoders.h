@@ -17,8 +17,9 @@ bool readExternalFlag(Dwarf_Debug dbg, Dwarf_Attribute attr);
 // ref_addr.
 Answer readGlobalReference(Dwarf_Debug dbg, Dwarf_Attribute attr, std::uint32_t& offset);
 
-// The byte size of the type a DW_AT_type reference names, among the types
-// collected so far (typedefs and qualifiers followed); -1 when none.
+// The byte size of the type a unit-local DW_AT_type reference (ref1/2/4/8,
+// ref_udata) names, among the types collected so far (typedefs and
+// qualifiers followed); -1 when none or for any other form.
 std::int32_t referencedTypeSize(Dwarf_Debug dbg, Dwarf_Attribute attr, const TypeTable& types);
 
 // An array bound: data1/2/4 read unsigned, the low 32 bits of data8; -1 for
