@@ -1,4 +1,6 @@
 // The existence probe and the mapping of drive paths.
+#include "platform/file_probe.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_probe.h"
 #include "support/test_support.h"
 
 namespace kestab {
@@ -98,12 +99,9 @@ TEST(FileProbe, DrivePathsThroughWinePrefix) {
         bool exists;
     };
     const std::vector<Case> cases = {
-        {"", "C:\\work\\main.c", true},
-        {"c:\\work\\", "main.c", true},
-        {"C:/work/", "main.c", true},
-        {"C:\\work\\", "lib", true},
-        {"C:\\work\\", "other.c", false},
-        {"D:\\work\\", "main.c", false},  // no such drive: /cygdrive/d
+        {"", "C:\\work\\main.c", true},   {"c:\\work\\", "main.c", true},
+        {"C:/work/", "main.c", true},     {"C:\\work\\", "lib", true},
+        {"C:\\work\\", "other.c", false}, {"D:\\work\\", "main.c", false},  // no such drive: /cygdrive/d
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.directory + c.name);
@@ -130,8 +128,8 @@ TEST(FileProbe, DrivePathFallsBackToCygdrive) {
 }
 
 TEST(FileProbe, OnlyDrivePathsAreMapped) {
-    for (const std::string& text : std::vector<std::string>{"main.c", "C:", "C:main.c", "1:\\x", "\\\\server\\share\\x", "src\\main.c",
-                                   "/cygdrive/c/x", "", "::\\x"}) {
+    for (const std::string& text : std::vector<std::string>{"main.c", "C:", "C:main.c", "1:\\x", "\\\\server\\share\\x",
+                                                            "src\\main.c", "/cygdrive/c/x", "", "::\\x"}) {
         SCOPED_TRACE(text);
         EXPECT_EQ(mapDrivePath(text), text);
     }

@@ -1,8 +1,9 @@
 // The listing generator against small stand-in objdump programs: shell
 // scripts placed in a throw-away toolkit directory.
-#include <gtest/gtest.h>
+#include "driver/listing_generator.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "driver/listing_generator.h"
 #include "platform/child_process.h"
 #include "support/test_support.h"
 
@@ -49,8 +49,8 @@ protected:
     bool run(std::int32_t& exitCode, const WaitSchedule& schedule = {}) {
         const auto start = std::chrono::steady_clock::now();
         const bool ok = generateListing(command(), exitCode, listing_, schedule);
-        elapsedMs_ = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
-                         .count();
+        elapsedMs_ =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
         return ok;
     }
 
@@ -207,10 +207,14 @@ TEST_F(ListingGeneratorTest, ChildGetsOnlyItsThreeDescriptors) {
         const std::string target = line.substr(arrow + 4);
         const std::string fd = line.substr(line.rfind(' ', arrow - 1) + 1, arrow - line.rfind(' ', arrow - 1) - 1);
         ++descriptors;
-        if (fd == "0") pipe0 = target;
-        else if (fd == "1") pipe1 = target;
-        else if (fd == "2") pipe2 = target;
-        else EXPECT_NE(target.find("arm-elf-objdump"), std::string::npos) << "unexpected descriptor: " << line;
+        if (fd == "0")
+            pipe0 = target;
+        else if (fd == "1")
+            pipe1 = target;
+        else if (fd == "2")
+            pipe2 = target;
+        else
+            EXPECT_NE(target.find("arm-elf-objdump"), std::string::npos) << "unexpected descriptor: " << line;
     }
     EXPECT_GE(descriptors, 3) << listing;
     EXPECT_EQ(pipe0.rfind("pipe:", 0), 0u) << listing;

@@ -1,11 +1,12 @@
 // The scan of the listing file for code addresses.
+#include "mapout/listing_scan.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "mapout/listing_scan.h"
 #include "mapout/map_stream.h"
 #include "support/test_support.h"
 #include "tables/map_model.h"
@@ -74,13 +75,15 @@ TEST(ListingScan, LinesOfAListing) {
         {"beyond 32 bits", "123456789: x\n", at("ffffffff", 1)},
         {"leading zeros are no overflow", "00000000001a: x\n", at("001a", 1)},
         {"eight digits", "fffffffe: x\n", at("fffffffe", 1)},
-        {"byte above 0x7f", "8\xe0" "00: x\n", ""},
+        {"byte above 0x7f",
+         "8\xe0"
+         "00: x\n",
+         ""},
         {"31 characters", std::string(30, '0') + "1: x\n", at("0001", 1)},
         {"31 characters and blanks", " " + std::string(15, '0') + "   " + std::string(15, '0') + "1 : x\n",
          at("0001", 1)},
         {"32 characters", std::string(31, '0') + "1: x\n", ""},
-        {"line numbers count every line",
-         "title\n\n  int x;\n    8000:\tnop\nsource: text\n    8004:\tnop\n",
+        {"line numbers count every line", "title\n\n  int x;\n    8000:\tnop\nsource: text\n    8004:\tnop\n",
          at("8000", 4) + at("8004", 6)},
         {"debug_abbrev ends the scan", "8000: a\n8004: .debug_abbrev\n8008: b\n", at("8000", 1)},
         {"debug_abbrev anywhere", "8000: a\nContents of section .debug_abbrev\n8008: b\n", at("8000", 1)},
@@ -155,10 +158,25 @@ TEST(ListingScan, HexTokens) {
         bool hex;
     };
     const std::vector<Case> cases = {
-        {"", true},       {"0123456789", true}, {"abcdef", true}, {"ABCDEF", true}, {"8000", true},
-        {"g", false},     {"G", false},         {"0x10", false},  {"-1", false},    {"80 00", false},
-        {"80\t", false},  {"<main>", false},    {"@", false},     {"`", false},     {"/", false},
-        {":", false},     {"\xc1", false},      {"\xe1", false},  {std::string(1, '\0'), false},
+        {"", true},
+        {"0123456789", true},
+        {"abcdef", true},
+        {"ABCDEF", true},
+        {"8000", true},
+        {"g", false},
+        {"G", false},
+        {"0x10", false},
+        {"-1", false},
+        {"80 00", false},
+        {"80\t", false},
+        {"<main>", false},
+        {"@", false},
+        {"`", false},
+        {"/", false},
+        {":", false},
+        {"\xc1", false},
+        {"\xe1", false},
+        {std::string(1, '\0'), false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);

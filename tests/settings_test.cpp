@@ -131,7 +131,7 @@ TEST(SettingsStore, ReadsBothDialectsAlike) {
     };
     const std::vector<Lookup> lookups = {
         {kLumora, "rootdir", "C:\\IDE"},
-        {kLumora, "ROOTDIR", "C:\\IDE"},                        // value names ignore case
+        {kLumora, "ROOTDIR", "C:\\IDE"},                         // value names ignore case
         {"software\\QUENROTECH\\lumora", "rootdir", "C:\\IDE"},  // key paths ignore case
         {"SOFTWARE\\Quenrotech\\Lumora\\", "rootdir", "C:\\IDE"},
         {kLumora, "Quoted", "say \"hi\""},
@@ -160,16 +160,17 @@ TEST(SettingsStore, EscapesAndValueSyntax) {
     const SettingsStore regedit = quietStore(
         "REGEDIT4\n"
         "[HKEY_LOCAL_MACHINE\\K]\n"
-        "\"back\"=\"a\\\\b\\\\\"\n"            // trailing escaped backslash
+        "\"back\"=\"a\\\\b\\\\\"\n"  // trailing escaped backslash
         "\"quote\"=\"\\\"\"\n"
         "\"semi\"=\"a;b=c [d]\"\n"
-        "\"loose\"=\"C:\\IDE\"\n"             // a lone backslash stays as written
+        "\"loose\"=\"C:\\IDE\"\n"  // a lone backslash stays as written
         "\"na\\\"me\"=\"quoted name\"\n"
         "\"later\"=\"first\"\n"
         "\"later\"=\"second\"\n"
         "\"gone\"=\"x\"\n"
         "\"gone\"=-\n"
-        "\"long\"=\"" + std::string(3000, 'L') + "\"\n",
+        "\"long\"=\"" +
+            std::string(3000, 'L') + "\"\n",
         "escapes.reg");
     EXPECT_EQ(regedit.read("K", "back"), "a\\b\\");
     EXPECT_EQ(regedit.read("K", "quote"), "\"");
@@ -185,7 +186,9 @@ TEST(SettingsStore, EscapesAndValueSyntax) {
         "[Key\\\\With \\[brackets\\]] 1\n"
         "\"c\"=\"tab\\tnl\\nx\\x00e9o\\101\"\n",
         "escapes-wine.reg");
-    EXPECT_EQ(wine.read("Key\\With [brackets]", "c"), "tab\tnl\nx\xC3\xA9o" "A");
+    EXPECT_EQ(wine.read("Key\\With [brackets]", "c"),
+              "tab\tnl\nx\xC3\xA9o"
+              "A");
 }
 
 TEST(SettingsStore, MalformedStoreIsReportedOnceAndReadsEmpty) {

@@ -43,8 +43,8 @@ bool readChunk(std::FILE* file, std::string& chunk) {
 std::uint32_t hexValue(std::string_view token) {
     std::uint64_t value = 0;
     for (char c : token) {
-        const unsigned digit = (c >= '0' && c <= '9') ? static_cast<unsigned>(c - '0')
-                                                      : static_cast<unsigned>((c | 0x20) - 'a' + 10);
+        const unsigned digit =
+            (c >= '0' && c <= '9') ? static_cast<unsigned>(c - '0') : static_cast<unsigned>((c | 0x20) - 'a' + 10);
         value = value * 16 + digit;
         if (value > 0xFFFFFFFFu) return 0xFFFFFFFFu;
     }

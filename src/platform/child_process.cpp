@@ -207,8 +207,7 @@ private:
 };
 
 // Spawns `program`; 0 on success, else the error number.
-int spawnChild(const std::string& program, const std::vector<std::string>& args, int stdinFd, int outFd,
-               pid_t& pid) {
+int spawnChild(const std::string& program, const std::vector<std::string>& args, int stdinFd, int outFd, pid_t& pid) {
     std::vector<std::string> argvStrings;
     argvStrings.reserve(args.size() + 1);
     argvStrings.push_back(program);
@@ -232,8 +231,8 @@ int spawnChild(const std::string& program, const std::vector<std::string>& args,
     rc = ::posix_spawn_file_actions_adddup2(&actions, stdinFd, 0);
     if (rc == 0) rc = ::posix_spawn_file_actions_adddup2(&actions, outFd, 1);
     if (rc == 0) rc = ::posix_spawn_file_actions_adddup2(&actions, outFd, 2);
-    // Descriptors this process inherited or opened without close-on-exec
-    // would otherwise reach the child as well.
+        // Descriptors this process inherited or opened without close-on-exec
+        // would otherwise reach the child as well.
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
     if (rc == 0) rc = ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 #else

@@ -85,7 +85,8 @@ std::string utf16leToUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size() / 2);
     auto unit = [&](std::size_t i) -> std::uint32_t {
-        return static_cast<std::uint8_t>(bytes[i]) | (static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[i + 1])) << 8);
+        return static_cast<std::uint8_t>(bytes[i]) |
+               (static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[i + 1])) << 8);
     };
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
         std::uint32_t cp = unit(i);
@@ -325,14 +326,30 @@ private:
             return true;
         }
         switch (c) {
-            case 'a': out.push_back('\a'); return true;
-            case 'b': out.push_back('\b'); return true;
-            case 'e': out.push_back('\x1b'); return true;
-            case 'f': out.push_back('\f'); return true;
-            case 'n': out.push_back('\n'); return true;
-            case 'r': out.push_back('\r'); return true;
-            case 't': out.push_back('\t'); return true;
-            case 'v': out.push_back('\v'); return true;
+            case 'a':
+                out.push_back('\a');
+                return true;
+            case 'b':
+                out.push_back('\b');
+                return true;
+            case 'e':
+                out.push_back('\x1b');
+                return true;
+            case 'f':
+                out.push_back('\f');
+                return true;
+            case 'n':
+                out.push_back('\n');
+                return true;
+            case 'r':
+                out.push_back('\r');
+                return true;
+            case 't':
+                out.push_back('\t');
+                return true;
+            case 'v':
+                out.push_back('\v');
+                return true;
             case 'x': {
                 std::uint32_t cp = 0;
                 int digits = 0;
@@ -350,7 +367,8 @@ private:
         }
         if (c >= '0' && c <= '7') {
             std::uint32_t cp = static_cast<std::uint32_t>(c - '0');
-            for (int digits = 1; digits < 3 && i < lineText.size() && lineText[i] >= '0' && lineText[i] <= '7'; ++digits) {
+            for (int digits = 1; digits < 3 && i < lineText.size() && lineText[i] >= '0' && lineText[i] <= '7';
+                 ++digits) {
                 cp = cp * 8 + static_cast<std::uint32_t>(lineText[i] - '0');
                 ++i;
             }
@@ -370,8 +388,8 @@ private:
 
 void report(std::string_view storeName, unsigned line, std::string_view message) {
     std::fprintf(stderr, "kestab: settings store %.*s, line %u: %.*s; its settings read as missing\n",
-                 static_cast<int>(storeName.size()), storeName.data(), line,
-                 static_cast<int>(message.size()), message.data());
+                 static_cast<int>(storeName.size()), storeName.data(), line, static_cast<int>(message.size()),
+                 message.data());
 }
 
 void reportUnreadable(std::string_view storeName, int error) {
