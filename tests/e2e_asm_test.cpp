@@ -148,5 +148,20 @@ TEST(AsmFixtures, EveryImageHasSourceAndExpectedMap) {
     EXPECT_EQ(images, std::size(kCases));
 }
 
+// The committed images are what build.sh makes from the committed sources,
+// so an edited .s file that was not rebuilt does not go unnoticed.
+TEST(AsmFixtures, ImagesRebuildFromTheirSources) {
+    if (test::runProcess({"/bin/sh", "-c", "command -v arm-none-eabi-as && command -v arm-none-eabi-ld"}).status != 0)
+        GTEST_SKIP() << "arm-none-eabi binutils are not installed";
+    TempDir out;
+    const auto built = test::runProcess({"/bin/bash", fixturePath("asm/build.sh").string(), "-o", out.path().string()});
+    ASSERT_EQ(built.status, 0) << built.out << built.err;
+    for (const auto& c : kCases) {
+        const std::string image = std::string(c.image) + ".tmp";
+        EXPECT_TRUE(readFile(out / image) == readFile(fixturePath("asm/" + image)))
+            << image << " differs from what build.sh makes of " << c.image << ".s";
+    }
+}
+
 }  // namespace
 }  // namespace kestab
