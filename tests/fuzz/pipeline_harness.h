@@ -1,0 +1,110 @@
+// The whole run, from the bytes of an input image to the MAP text, as the
+// fuzz target and the regression replay drive it: the bytes become
+// <dir>/in.tmp, the run is made for <dir>/in with the Q option, the settings
+// store is an empty file (so no toolkit is found and the listing step fails
+// at once), and standard output and standard error are silenced.
+//
+// The working directory holds empty stand-ins for the source files that the
+// test images name, so their units are kept and the symbol, type and line
+// passes run on them too.
+#pragma once
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "driver/run.h"
+
+namespace kestab::fuzz {
+
+class PipelineHarness {
+public:
+    PipelineHarness() {
+        namespace fs = std::filesystem;
+        std::string pattern = (fs::temp_directory_path() / "kestab-pipeline-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create the scratch directory");
+        dir_ = pattern;
+        for (const char* name : kSourceNames) {
+            const fs::path path = dir_ / name;
+            fs::create_directories(path.parent_path());
+            std::ofstream(path).put('\n');
+        }
+        const fs::path registry = dir_ / "empty.reg";
+        std::ofstream(registry).flush();
+        if (const char* old = std::getenv("KESTAB_REGISTRY")) oldRegistry_ = old;
+        ::setenv("KESTAB_REGISTRY", registry.c_str(), 1);
+        devNull_ = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    }
+
+    ~PipelineHarness() {
+        if (oldRegistry_)
+            ::setenv("KESTAB_REGISTRY", oldRegistry_->c_str(), 1);
+        else
+            ::unsetenv("KESTAB_REGISTRY");
+        if (devNull_ >= 0) ::close(devNull_);
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+
+    PipelineHarness(const PipelineHarness&) = delete;
+    PipelineHarness& operator=(const PipelineHarness&) = delete;
+
+    const std::filesystem::path& directory() const { return dir_; }
+
+    // One run on `data`; returns its exit status (0, -1 or -2).
+    int run(const std::uint8_t* data, std::size_t size) {
+        const std::filesystem::path image = dir_ / "in.tmp";
+        {
+            std::ofstream out(image, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+            if (!out) throw std::runtime_error("cannot write the input image");
+        }
+        RunOptions options;
+        options.fileName = (dir_ / "in").string();
+        options.quietFlag = true;
+
+        const int oldCwd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (::chdir(dir_.c_str()) != 0) throw std::runtime_error("cannot enter the scratch directory");
+        std::fflush(stdout);
+        std::fflush(stderr);
+        const int savedOut = ::dup(1);
+        const int savedErr = ::dup(2);
+        ::dup2(devNull_, 1);
+        ::dup2(devNull_, 2);
+
+        const int status = runMapGenerator(options);
+
+        std::fflush(stdout);
+        std::fflush(stderr);
+        ::dup2(savedOut, 1);
+        ::dup2(savedErr, 2);
+        ::close(savedOut);
+        ::close(savedErr);
+        if (oldCwd >= 0) {
+            if (::fchdir(oldCwd) != 0) throw std::runtime_error("cannot return to the working directory");
+            ::close(oldCwd);
+        }
+        return status;
+    }
+
+    // The source names of the images under tests/fixtures.
+    static constexpr const char* kSourceNames[] = {
+        "main.c",  "data.c",   "drivers/uart.c", "src/a.c",  "led.c",   "board.c",
+        "libinit.c", "bounds.c", "decode.c",     "typeref.c", "small.c",
+    };
+
+private:
+    std::filesystem::path dir_;
+    std::optional<std::string> oldRegistry_;
+    int devNull_ = -1;
+};
+
+}  // namespace kestab::fuzz
