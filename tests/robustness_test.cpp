@@ -1,0 +1,130 @@
+// A run must end with a designed status and message on every input and
+// never report success over a MAP file it could not write: writes that fail
+// for a file-size limit or a full device, and damaged images replayed
+// through the same entry the fuzz target uses.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fuzz/pipeline_harness.h"
+#include "support/test_support.h"
+
+namespace kestab::test {
+namespace {
+
+// Lays out a run of the multi image in `root`/run, with a toolkit whose
+// objdump writes nothing, so that only the MAP file is written.
+struct QuietRun {
+    explicit QuietRun(const TempDir& root) : dir(root / "run") {
+        fs::create_directories(dir);
+        fs::copy(fixturePath("gcc/multi"), dir, fs::copy_options::recursive);
+        fs::copy_file(fixturePath("gcc/multi.tmp"), dir / "prog.tmp");
+        const fs::path objdump = root / "toolkit" / "bin" / "arm-elf-objdump";
+        fs::create_directories(objdump.parent_path());
+        writeFile(objdump, "#!/bin/sh\nexit 0\n");
+        fs::permissions(objdump, fs::perms::owner_all);
+        env = isolatedEnv(writeToolkitRegistry(root / "kestab.reg", (root / "toolkit").string()), root / "wine");
+    }
+
+    // Runs kestab prog -q under a file-size limit of `kib` KiB (none when
+    // negative), with SIGXFSZ ignored so that a write past it fails.
+    ProcessResult runLimited(int kib) const {
+        if (kib < 0) return runKestab({"prog", "-q"}, dir, env);
+        const std::string script = "ulimit -f " + std::to_string(kib) + "; trap '' XFSZ; exec \"$0\" \"$@\"";
+        return runProcess({"/bin/bash", "-c", script, kestabBinary().string(), "prog", "-q"}, dir, env);
+    }
+
+    fs::path dir;
+    std::map<std::string, std::string> env;
+};
+
+const std::string kWriteFailed = "First pass...\nCannot write output file: prog.MAP\n";
+
+TEST(WriteErrors, FileSizeLimitIsAFailure) {
+    // The MAP file is some 3.6 KiB: with 0 KiB the first write fails, with
+    // 1 KiB the file is cut in the S lines, with 3 KiB in the @ lines.
+    for (const int kib : {0, 1, 3}) {
+        TempDir root;
+        const QuietRun run(root);
+        const ProcessResult r = run.runLimited(kib);
+        EXPECT_EQ(r.status, 255) << kib << " KiB\n" << r.out << r.err;
+        EXPECT_EQ(r.out, kWriteFailed) << kib << " KiB";
+        EXPECT_LE(fs::file_size(run.dir / "prog.MAP"), static_cast<std::uintmax_t>(kib) * 1024);
+    }
+}
+
+TEST(WriteErrors, RunWithinTheLimitSucceeds) {
+    TempDir root;
+    const QuietRun run(root);
+    const ProcessResult r = run.runLimited(64);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "First pass...\n");
+    EXPECT_TRUE(readFile(run.dir / "prog.MAP").ends_with("# End of file."));
+}
+
+TEST(WriteErrors, FullDeviceIsAFailure) {
+    TempDir root;
+    const QuietRun run(root);
+    fs::create_symlink("/dev/full", run.dir / "prog.MAP");
+    const ProcessResult r = run.runLimited(-1);
+    EXPECT_EQ(r.status, 255) << r.out << r.err;
+    EXPECT_EQ(r.out, kWriteFailed);
+}
+
+bool isDesignedStatus(int status) { return status == 0 || status == kExitFailure || status == kExitFileError; }
+
+std::vector<std::uint8_t> readBytes(const fs::path& path) {
+    const std::string text = readFile(path);
+    return std::vector<std::uint8_t>(text.begin(), text.end());
+}
+
+// Every input the fuzzer once failed on, and every test image, through the
+// fuzz target's entry (under the sanitizers in the sanitizer build).
+TEST(DamagedImages, RegressionInputsAndTestImagesEndWithADesignedStatus) {
+    std::vector<fs::path> inputs;
+    for (const auto& dir : {sourcePath("tests/fuzz/regressions"), fixturePath("")})
+        for (const auto& entry : fs::recursive_directory_iterator(dir))
+            if (entry.is_regular_file() && (dir != fixturePath("") || entry.path().extension() == ".tmp"))
+                inputs.push_back(entry.path());
+    ASSERT_FALSE(inputs.empty());
+    fuzz::PipelineHarness harness;
+    for (const fs::path& input : inputs) {
+        if (fs::file_size(input) > (1u << 20)) continue;  // the capacity image has its own test
+        const auto bytes = readBytes(input);
+        EXPECT_TRUE(isDesignedStatus(harness.run(bytes.data(), bytes.size()))) << input;
+    }
+}
+
+// A deterministic sweep of damaged copies of a real image: cut at many
+// lengths, and with bytes overwritten at spread-out places. Most of these
+// end in the reader's own refusal; none may end otherwise than by design.
+TEST(DamagedImages, CutAndOverwrittenImagesEndWithADesignedStatus) {
+    const auto image = readBytes(fixturePath("gcc/multi.tmp"));
+    fuzz::PipelineHarness harness;
+    for (std::size_t length = 0; length < image.size(); length += 61) {
+        const int status = harness.run(image.data(), length);
+        EXPECT_TRUE(isDesignedStatus(status)) << "cut at " << length;
+    }
+    std::uint32_t state = 0x9e3779b9u;
+    auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    for (int round = 0; round < 150; ++round) {
+        auto damaged = image;
+        for (int k = 0; k < 4; ++k) {
+            const std::size_t at = 52 + next() % (damaged.size() - 52);  // past the ELF header
+            damaged[at] = static_cast<std::uint8_t>(next());
+        }
+        const int status = harness.run(damaged.data(), damaged.size());
+        EXPECT_TRUE(isDesignedStatus(status)) << "round " << round;
+    }
+}
+
+}  // namespace
+}  // namespace kestab::test
