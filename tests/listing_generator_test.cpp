@@ -182,6 +182,21 @@ TEST_F(ListingGeneratorTest, ListingThatCannotBeCreatedStartsNothing) {
     EXPECT_FALSE(fs::exists(marker));
 }
 
+TEST_F(ListingGeneratorTest, CopyThatStopsEarlyLeavesTheResultToTheWait) {
+    // Every write to /dev/full fails. A child that has said all it had to
+    // say ends in time; one that goes on writing blocks and is killed.
+    listing_ = "/dev/full";
+    objdump("echo short\nexit 4\n");
+    std::int32_t exitCode = 0;
+    EXPECT_TRUE(run(exitCode, WaitSchedule{2, 200}));
+    EXPECT_EQ(exitCode, 4);
+
+    objdump("exec head -c 10000000 /dev/zero\n");
+    EXPECT_FALSE(run(exitCode, WaitSchedule{2, 50}));
+    EXPECT_EQ(exitCode, platform::kKilledExitCode);
+    expectNoChildren();
+}
+
 TEST_F(ListingGeneratorTest, ChildGetsOnlyItsThreeDescriptors) {
     // A descriptor of ours without close-on-exec must not reach the child.
     const int stray = ::open((dir_ / "stray.txt").c_str(), O_WRONLY | O_CREAT, 0600);

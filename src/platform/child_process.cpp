@@ -282,8 +282,8 @@ CaptureOutcome runCaptured(const std::string& program, const std::vector<std::st
     inWrite.reset();
 
     copyOutput(outRead.get(), file.get());
-    // A copy that stopped early leaves a writing child to its SIGPIPE.
-    outRead.reset();
+    // The read end stays open through the wait: a child still writing after
+    // a copy that stopped early blocks, and the wait decides about it.
     file.reset();
 
     // Queries at 0, p, 3p, 7p, ... after the end of the output, with pauses
