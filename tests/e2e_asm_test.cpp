@@ -50,15 +50,15 @@ const AsmCase kCases[] = {
     // DW_AT_external forms, the accepted and refused locations, location
     // lists, parameters and locals, functions with and without pc range,
     // symbols without name, file or with a header file.
-    {"decode", 0, summary(2, 12, 0, 4), ""},
+    {"decode", 0, summary(2, 18, 0, 4), ""},
     // Upper bounds in every data form, count-only subrange, 2-D array, two
     // variables of one array type.
     {"bounds", 0, summary(2, 12, 24, 2), ""},
     // Pointer sizes through earlier, later, typedef'd and ref_addr types; a
     // ref_addr variable type; typedef/const/volatile; DW_AT_specification.
-    {"typeref", 0, summary(2, 12, 0, 2), ""},
+    {"typeref", 0, summary(2, 14, 0, 2), ""},
     // Missing source, repeated path, absolute name, shared unit offsets,
-    // duplicate line rows and header rows.
+    // units without compilation directory, duplicate line rows, header rows.
     {"units", 0, summary(5, 5, 0, 12), ""},
     // A unit without line program after a good one: the walk fails silently.
     {"noline", 255, "", ""},
