@@ -60,6 +60,8 @@ const AsmCase kCases[] = {
     // Missing source, repeated path, absolute name, shared unit offsets,
     // units without compilation directory, duplicate line rows, header rows.
     {"units", 0, summary(5, 5, 0, 12), ""},
+    // A dimension list grown to 2000 values, every run written whole.
+    {"dims", 0, summary(2, 2, 2000, 2), ""},
     // A unit without line program after a good one: the walk fails silently.
     {"noline", 255, "", ""},
     // Malformed images. A reference beyond its unit fails in the reader:
