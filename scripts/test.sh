@@ -6,6 +6,6 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 shift || true
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" "$build" "$@"
+"$root/scripts/build.sh" "$build" -DKESTAB_TESTS=ON "$@"
 cd "$build"
 ctest --output-on-failure -j"$(nproc)"

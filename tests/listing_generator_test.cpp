@@ -90,6 +90,22 @@ TEST(ObjdumpCommand, TextAndProgram) {
     EXPECT_EQ(empty.program(), "/bin/arm-elf-objdump");
 }
 
+TEST(ObjdumpCommand, DriveToolkitDirectoryIsFoundThroughTheWinePrefix) {
+    TempDir dir;
+    fs::create_directories(dir / "prefix" / "dosdevices");
+    fs::create_directories(dir / "c" / "GNUARM" / "bin");
+    fs::create_directory_symlink(dir / "c", dir / "prefix" / "dosdevices" / "c:");
+    const char* old = std::getenv("WINEPREFIX");
+    const std::string saved = old != nullptr ? old : "";
+    ::setenv("WINEPREFIX", (dir / "prefix").c_str(), 1);
+    const ObjdumpCommand cmd{"C:\\GNUARM", "a.tmp"};
+    EXPECT_EQ(cmd.program(), (dir / "prefix" / "dosdevices" / "c:").string() + "/GNUARM/bin/arm-elf-objdump");
+    if (old != nullptr)
+        ::setenv("WINEPREFIX", saved.c_str(), 1);
+    else
+        ::unsetenv("WINEPREFIX");
+}
+
 TEST_F(ListingGeneratorTest, BothStreamsInterleavedAndExitStatusKept) {
     objdump("printf 'out 1\\n'\nprintf 'err 1\\n' >&2\nprintf 'out 2\\n'\nprintf 'err 2' >&2\nexit 7\n");
     std::int32_t exitCode = 0;

@@ -24,6 +24,11 @@ std::string ObjdumpCommand::text() const {
 std::string ObjdumpCommand::program() const {
     std::string path = toolkitDir;
     path.append(kObjdumpPath);
+    if (platform::isDrivePath(path)) {
+        // A toolkit directory stored as a Windows drive path ("C:\GNUARM")
+        // is looked up where that drive lives on this machine.
+        path = platform::mapDrivePath(path);
+    }
     for (char& c : path) {
         if (c == '\\') c = '/';
     }

@@ -17,8 +17,9 @@ struct ObjdumpCommand {
     // reg-names-raw -d -S " + imageName.
     std::string text() const;
     // The program to run on POSIX: toolkitDir + "\bin\arm-elf-objdump.exe"
-    // with every '\' turned into '/', or the same without ".exe" when the
-    // .exe file does not exist.
+    // with every '\' turned into '/' (a drive path mapped as the existence
+    // probe maps it), or the same without ".exe" when the .exe file does not
+    // exist.
     std::string program() const;
 };
 
