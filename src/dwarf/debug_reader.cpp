@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "dwarf/dwarf_access.h"
+#include "dwarf/section_guard.h"
 
 namespace kestab {
 
@@ -64,6 +65,11 @@ bool DebugReader::open(int fd) {
     }
     if (debugFormatMarker(handles_->elf) < 3) {
         std::printf("This is not DWARF2 or DWARF3 format. Program doesn't support any other formats.\n");
+        return false;
+    }
+    const std::string damaged = dw::damagedLibdwarfSection(handles_->elf);
+    if (!damaged.empty()) {
+        std::printf("Damaged debugging information in section %s.\n", damaged.c_str());
         return false;
     }
     Dwarf_Debug dbg = nullptr;
