@@ -98,6 +98,34 @@ TEST(DamagedImages, RegressionInputsAndTestImagesEndWithADesignedStatus) {
     }
 }
 
+// libdwarf frees a block twice on a damaged range-list unit header, so such
+// a section is refused before libdwarf opens the image; well-formed range
+// lists (which the tool does not read) pass.
+TEST(DamagedImages, DamagedRangeListsAreRefusedBeforeLibdwarfReadsThem) {
+    const struct {
+        const char* image;
+        const char* refusal;  // null: not refused
+    } cases[] = {
+        {"rnglists-bad-length.tmp", ".debug_rnglists"},
+        {"rnglists-compressed-bad-header.tmp", ".debug_rnglists"},
+        {"rnglists-zdebug-bad-header.tmp", ".zdebug_rnglists"},
+        {"rnglists-two-good-units.tmp", nullptr},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        fs::copy_file(sourcePath("tests/fuzz/regressions") / c.image, dir / "prog.tmp");
+        const ProcessResult r = runKestab({"prog", "-q"}, dir.path(), {{"KESTAB_REGISTRY", ""}, {"HOME", dir.path()}});
+        EXPECT_EQ(r.status, 255) << c.image;
+        const std::string refused = "First pass...\nDamaged debugging information in section ";
+        if (c.refusal != nullptr) {
+            EXPECT_NE(r.out.find(refused + c.refusal + ".\n"), std::string::npos) << c.image << "\n" << r.out;
+            EXPECT_EQ(fs::file_size(dir / "prog.MAP"), 0u) << c.image;
+        } else {
+            EXPECT_EQ(r.out.find("Damaged"), std::string::npos) << c.image << "\n" << r.out;
+        }
+    }
+}
+
 // A deterministic sweep of damaged copies of a real image: cut at many
 // lengths, and with bytes overwritten at spread-out places. Most of these
 // end in the reader's own refusal; none may end otherwise than by design.

@@ -9,7 +9,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-build=${1:?usage: run-fuzz.sh <build-dir> [seconds] [libFuzzer options...]}
+build=$(realpath "${1:?usage: run-fuzz.sh <build-dir> [seconds] [libFuzzer options...]}")
 seconds=${2:-120}
 shift $(( $# >= 2 ? 2 : 1 ))
 fuzzer=$build/tests/fuzz/kestab_fuzz_pipeline
