@@ -1,3 +1,4 @@
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -34,6 +35,28 @@ int debugFormatMarker(Elf* elf) {
     return 0;
 }
 
+// Prints on standard output, or appends the text to `held` when given.
+void say(std::string* held, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void say(std::string* held, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    if (held == nullptr) {
+        std::vprintf(format, args);
+    } else {
+        va_list copy;
+        va_copy(copy, args);
+        const int needed = std::vsnprintf(nullptr, 0, format, copy);
+        va_end(copy);
+        if (needed > 0) {
+            std::string text(static_cast<std::size_t>(needed) + 1, '\0');
+            std::vsnprintf(text.data(), text.size(), format, args);
+            text.pop_back();
+            held->append(text);
+        }
+    }
+    va_end(args);
+}
+
 }  // namespace
 
 DebugReader::DebugReader() : handles_(std::make_unique<Handles>()) {}
@@ -48,28 +71,28 @@ DebugReader::~DebugReader() {
 
 bool DebugReader::isOpen() const { return handles_->dbg != nullptr; }
 
-bool DebugReader::open(int fd) {
-    std::printf("First pass...\n");
+bool DebugReader::open(int fd, std::string* held) {
+    say(held, "First pass...\n");
     if (elf_version(EV_CURRENT) == EV_NONE) {
-        std::printf("ElfLib library out of date. Wrong version.\n");
+        say(held, "ElfLib library out of date. Wrong version.\n");
         return false;
     }
     handles_->elf = elf_begin(fd, ELF_C_READ, nullptr);
     if (handles_->elf == nullptr) {
-        std::printf("ELF begin error, input_file=%d\n", fd);
+        say(held, "ELF begin error, input_file=%d\n", fd);
         return false;
     }
     if (elf_kind(handles_->elf) != ELF_K_ELF) {
-        std::printf("This file has not ELF format.\n");
+        say(held, "This file has not ELF format.\n");
         return false;
     }
     if (debugFormatMarker(handles_->elf) < 3) {
-        std::printf("This is not DWARF2 or DWARF3 format. Program doesn't support any other formats.\n");
+        say(held, "This is not DWARF2 or DWARF3 format. Program doesn't support any other formats.\n");
         return false;
     }
     const std::string damaged = dw::damagedLibdwarfSection(handles_->elf);
     if (!damaged.empty()) {
-        std::printf("Damaged debugging information in section %s.\n", damaged.c_str());
+        say(held, "Damaged debugging information in section %s.\n", damaged.c_str());
         return false;
     }
     Dwarf_Debug dbg = nullptr;
@@ -81,9 +104,9 @@ bool DebugReader::open(int fd) {
         return true;
     }
     if (answer.noEntry()) {
-        std::printf("No DWARF information present.\n");
+        say(held, "No DWARF information present.\n");
     } else {
-        std::printf("dwarf_elf_init failed. Function return: %d. Description: %s", answer.code,
+        say(held, "dwarf_elf_init failed. Function return: %d. Description: %s", answer.code,
                     answer.errorText.c_str());
     }
     return false;

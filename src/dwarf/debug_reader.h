@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 namespace kestab {
 
@@ -14,8 +15,10 @@ public:
 
     // Checks that the image on `fd` is a 32-bit ELF file with DWARF 2/3
     // information and opens the reader on it. Prints "First pass..." and, on
-    // failure, the reason on standard output. `fd` stays the caller's.
-    bool open(int fd);
+    // failure, the reason on standard output; with `held`, that text is
+    // appended there instead, for the caller to print when its turn comes.
+    // `fd` stays the caller's.
+    bool open(int fd, std::string* held = nullptr);
     // Finishes the reader, then ends the ELF handle.
     void close();
     bool isOpen() const;
