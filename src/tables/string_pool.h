@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace kestab {
@@ -52,10 +53,21 @@ public:
     PoolOffset entry(std::uint32_t index) const { return entries_.at(index); }
     std::string name(std::uint32_t index) const { return pool_.copyOut(entries_.at(index)); }
 
+    // For a table filled while the name of entry 0 is still open: remembers
+    // whether find() is ever asked for one of the given names, so the caller
+    // can tell whether the name of entry 0 could have changed an answer.
+    void watchNames(std::vector<std::string> names) { watched_ = std::move(names); }
+    bool watchedNameAsked() const { return watchedAsked_; }
+    // Gives entry 0 its final name. Entries added since must not share the
+    // old or the new name (watchedNameAsked() false for both).
+    void renameFirst(std::string_view name);
+
 private:
     StringPool& pool_;
     std::vector<PoolOffset> entries_;
     std::unordered_map<std::string, std::uint32_t> firstIndex_;
+    std::vector<std::string> watched_;
+    mutable bool watchedAsked_ = false;
 };
 
 }  // namespace kestab
