@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fuzz/pipeline_harness.h"
+#include "tables/string_pool.h"
 #include "support/test_support.h"
 
 namespace kestab::test {
@@ -72,6 +73,72 @@ TEST(WriteErrors, FullDeviceIsAFailure) {
     const ProcessResult r = run.runLimited(-1);
     EXPECT_EQ(r.status, 255) << r.out << r.err;
     EXPECT_EQ(r.out, kWriteFailed);
+}
+
+// The image is read while the listing is still being made, with the listing
+// name as file 0; the file table tells whether that name could have changed
+// an answer, and takes the placeholder when no listing was made.
+TEST(ListingOverlap, FileTableWatchesTheOpenNamesAndRenamesEntryZero) {
+    StringPool pool;
+    FileTable files(pool);
+    files.add("/w/prog.lst");
+    files.watchNames({"/w/prog.lst", "????????.???"});
+    files.add("/w/main.c");
+    EXPECT_EQ(files.find("/w/main.c"), 1);
+    EXPECT_EQ(files.find("/w/other.c"), -1);
+    EXPECT_FALSE(files.watchedNameAsked());
+
+    files.renameFirst("????????.???");
+    EXPECT_EQ(files.name(0), "????????.???");
+    EXPECT_EQ(files.find("????????.???"), 0);
+    EXPECT_EQ(files.find("/w/prog.lst"), -1);
+    EXPECT_EQ(files.find("/w/main.c"), 1);
+    EXPECT_EQ(files.count(), 2u);
+    EXPECT_TRUE(files.watchedNameAsked());  // the placeholder was asked for
+
+    FileTable clash(pool);
+    clash.add("/w/prog.lst");
+    clash.watchNames({"/w/prog.lst", "????????.???"});
+    EXPECT_EQ(clash.find("/w/prog.lst"), 0);
+    EXPECT_TRUE(clash.watchedNameAsked());
+}
+
+// The reader's messages are held until the listing's outcome is known, so
+// the listing message still comes first: with no objdump (known at once) and
+// with an objdump that is killed for not ending (known only after the whole
+// wait, long after the image was read).
+TEST(ListingOverlap, ListingMessageComesBeforeTheReadersMessages) {
+    const struct {
+        const char* objdump;  // script, or null for none
+        const char* out;
+    } cases[] = {
+        {nullptr, "Can not create list file. Exit code is: 0First pass...\n"},
+        {"#!/bin/sh\necho partial\nexec >/dev/null 2>&1\nexec sleep 30\n",
+         "Can not create list file. Exit code is: 241First pass...\n"},
+    };
+    for (const auto& c : cases) {
+        TempDir root;
+        const fs::path run = root / "run";
+        fs::create_directories(run);
+        fs::copy(fixturePath("gcc/multi"), run, fs::copy_options::recursive);
+        fs::copy_file(fixturePath("gcc/multi.tmp"), run / "prog.tmp");
+        const fs::path objdump = root / "toolkit" / "bin" / "arm-elf-objdump";
+        fs::create_directories(objdump.parent_path());
+        if (c.objdump != nullptr) {
+            writeFile(objdump, c.objdump);
+            fs::permissions(objdump, fs::perms::owner_all);
+        }
+        const auto env =
+            isolatedEnv(writeToolkitRegistry(root / "kestab.reg", (root / "toolkit").string()), root / "wine");
+        const ProcessResult r = runKestab({"prog", "-q"}, run, env);
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(r.out, c.out);
+        const std::string map = readFile(run / "prog.MAP");
+        EXPECT_NE(map.find("File 1  : ./main.c\r\n"), std::string::npos) << map.substr(0, 300);
+        EXPECT_NE(map.find("\r\n@"), std::string::npos);
+        EXPECT_EQ(map.find("F:000"), std::string::npos);
+        EXPECT_EQ(map.find("# End of file."), std::string::npos);
+    }
 }
 
 bool isDesignedStatus(int status) { return status == 0 || status == kExitFailure || status == kExitFileError; }

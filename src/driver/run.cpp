@@ -5,6 +5,8 @@
 
 #include <climits>
 #include <cstdio>
+#include <optional>
+#include <thread>
 
 #include "driver/listing_generator.h"
 #include "driver/toolkit_settings.h"
@@ -88,8 +90,8 @@ DerivedNames deriveNames(std::string_view argument, bool upperCase) {
 }
 
 int runMapGenerator(const RunOptions& options) {
-    MapModel model;
-    if (!model.pool.reserve(StringPool::kDefaultUnits)) {
+    MapModel firstModel;
+    if (!firstModel.pool.reserve(StringPool::kDefaultUnits)) {
         std::printf("Out of memory\n");
         return kExitFailure;
     }
@@ -116,20 +118,46 @@ int runMapGenerator(const RunOptions& options) {
     const ToolkitSettings settings(store);
     const ObjdumpCommand command{settings.toolkitDirectory(), names.image};
     std::int32_t listingExitCode = 0;
-    std::string listingName = names.listing;
+    const std::string listingName = names.listing;
     std::fflush(stdout);
-    if (!generateListing(command, listingExitCode, listingName)) {
-        std::printf("Can not create list file. Exit code is: %d", listingExitCode);
-        listingName = std::string(kNoListingName);
-    }
-    model.files.add(listingName);
 
-    DebugReader reader;
-    reader.open(image.get());
+    // objdump takes longer than all of the tool's own work and neither needs
+    // the other before the listing is scanned, so the listing is made on a
+    // second thread while the image is read. Until the listing's outcome is
+    // known, what the reader prints on standard output is held back, and
+    // file 0 carries the listing name; the output and the tables end up as
+    // if the listing had been made first.
+    bool listingMade = false;
+    std::jthread listing([&] { listingMade = generateListing(command, listingExitCode, listingName); });
 
     const std::string libraryDir = settings.libraryDirectory();
     const CollectOptions collect{libraryDir, platform::fileExists};
-    if (!collectCompilationUnits(reader, model, collect)) return kExitFailure;
+    firstModel.files.add(listingName);
+    firstModel.files.watchNames({listingName, std::string(kNoListingName)});
+    DebugReader reader;
+    std::string readerMessages;
+    reader.open(image.get(), &readerMessages);
+    bool collected = collectCompilationUnits(reader, firstModel, collect);
+    listing.join();
+
+    std::optional<MapModel> secondModel;
+    MapModel* current = &firstModel;
+    if (!listingMade) {
+        std::printf("Can not create list file. Exit code is: %d", listingExitCode);
+        if (collected && firstModel.files.watchedNameAsked()) {
+            // A unit's file matched, or could have matched, file 0 by name:
+            // read the units again with the placeholder as file 0.
+            current = &secondModel.emplace();
+            current->pool.reserve(StringPool::kDefaultUnits);
+            current->files.add(kNoListingName);
+            collected = collectCompilationUnits(reader, *current, collect);
+        } else {
+            firstModel.files.renameFirst(kNoListingName);
+        }
+    }
+    std::fputs(readerMessages.c_str(), stdout);
+    if (!collected) return kExitFailure;
+    MapModel& model = *current;
 
     writeMapHeader(map);
     writeFileLines(model, map, libraryDir, platform::fileExists, options.listFlag);
