@@ -88,12 +88,30 @@ bool DieCollector::run() {
 
 // Depth-first pre-order over `root`, its descendants and its following
 // siblings, with an explicit stack so that deep nesting cannot exhaust the
-// call stack.
+// call stack. In pre-order every DIE lies beyond all DIEs before it, so a
+// child or sibling that does not is a damaged link (a DW_AT_sibling pointing
+// back, or into a subtree already walked). It is reported and the walk of
+// the unit ends there: asking libdwarf for the sibling of an enclosing DIE
+// would make it follow the same link again while it skips the subtree, and
+// a link pointing back makes that loop forever.
 void DieCollector::walkDieChain(Dwarf_Die root) {
     struct Level {
         dw::DieOwner owned;  // empty for the root, which its supplier releases
         Dwarf_Die die;
         bool childrenDone;
+    };
+    Dwarf_Off lastOffset = 0;
+    dwarf_dieoffset(root, &lastOffset, nullptr);
+    auto followsWalk = [&](Dwarf_Die die, const char* link) {
+        Dwarf_Off offset = 0;
+        const Answer answer = ask(dbg_, [&](Dwarf_Error* err) { return dwarf_dieoffset(die, &offset, err); });
+        if (answer.ok() && offset > lastOffset) {
+            lastOffset = offset;
+            return true;
+        }
+        std::fprintf(stderr, "%s: DIE at 0x%llx does not follow 0x%llx", link, static_cast<unsigned long long>(offset),
+                     static_cast<unsigned long long>(lastOffset));
+        return false;
     };
     std::vector<Level> levels;
     levels.push_back(Level{dw::DieOwner(), root, false});
@@ -105,7 +123,9 @@ void DieCollector::walkDieChain(Dwarf_Die root) {
             Dwarf_Die child = nullptr;
             const Answer answer = ask(dbg_, [&](Dwarf_Error* err) { return dwarf_child(level.die, &child, err); });
             if (answer.ok()) {
-                levels.push_back(Level{dw::DieOwner(dbg_, child), child, false});
+                dw::DieOwner owned(dbg_, child);
+                if (!followsWalk(child, "dwarf_child")) return;
+                levels.push_back(Level{std::move(owned), child, false});
                 processDie(child);
                 continue;
             }
@@ -119,7 +139,9 @@ void DieCollector::walkDieChain(Dwarf_Die root) {
             std::fprintf(stderr, "dwarf_siblingof: (%ld) (%ld)", static_cast<long>(answer.code), answer.errorNumber);
         levels.pop_back();
         if (answer.ok()) {
-            levels.push_back(Level{dw::DieOwner(dbg_, sibling), sibling, false});
+            dw::DieOwner owned(dbg_, sibling);
+            if (!followsWalk(sibling, "dwarf_siblingof")) return;
+            levels.push_back(Level{std::move(owned), sibling, false});
             processDie(sibling);
         }
     }
