@@ -123,10 +123,13 @@ int runMapGenerator(const RunOptions& options) {
 
     // objdump takes longer than all of the tool's own work and neither needs
     // the other before the listing is scanned, so the listing is made on a
-    // second thread while the image is read. Until the listing's outcome is
-    // known, what the reader prints on standard output is held back, and
-    // file 0 carries the listing name; the output and the tables end up as
-    // if the listing had been made first.
+    // second thread while the image is read and the S and @ lines of the
+    // line tables are made (into memory: the File lines go first, and they
+    // show the listing). Until the listing's outcome is known, what the
+    // reader prints on standard output is held back and file 0 carries the
+    // listing name; the output and the MAP file end up as if the listing had
+    // been made first. Under the L option, whose S lines are echoed after
+    // the File lines, the S and @ lines wait for the listing.
     bool listingMade = false;
     std::jthread listing([&] { listingMade = generateListing(command, listingExitCode, listingName); });
 
@@ -138,6 +141,15 @@ int runMapGenerator(const RunOptions& options) {
     std::string readerMessages;
     reader.open(image.get(), &readerMessages);
     bool collected = collectCompilationUnits(reader, firstModel, collect);
+    MapStream body;
+    bool bodyMade = false;
+    bool bodyComplete = true;
+    if (collected && !options.listFlag) {
+        body.createInMemory();
+        TypeResolver::run(firstModel);
+        bodyComplete = writeSymbolLines(firstModel, body, false) && dumpAddressLines(reader, firstModel, body);
+        bodyMade = true;
+    }
     listing.join();
 
     std::optional<MapModel> secondModel;
@@ -145,12 +157,13 @@ int runMapGenerator(const RunOptions& options) {
     if (!listingMade) {
         std::printf("Can not create list file. Exit code is: %d", listingExitCode);
         if (collected && firstModel.files.watchedNameAsked()) {
-            // A unit's file matched, or could have matched, file 0 by name:
-            // read the units again with the placeholder as file 0.
+            // A file name of a unit or a line table matched, or could have
+            // matched, file 0: read again with the placeholder as file 0.
             current = &secondModel.emplace();
             current->pool.reserve(StringPool::kDefaultUnits);
             current->files.add(kNoListingName);
             collected = collectCompilationUnits(reader, *current, collect);
+            bodyMade = false;
         } else {
             firstModel.files.renameFirst(kNoListingName);
         }
@@ -161,9 +174,14 @@ int runMapGenerator(const RunOptions& options) {
 
     writeMapHeader(map);
     writeFileLines(model, map, libraryDir, platform::fileExists, options.listFlag);
-    TypeResolver::run(model);
-    if (!writeSymbolLines(model, map, options.listFlag)) return kExitFailure;
-    if (!dumpAddressLines(reader, model, map)) return kExitFailure;
+    if (bodyMade) {
+        map.write(body.text());
+        if (!bodyComplete) return kExitFailure;
+    } else {
+        TypeResolver::run(model);
+        if (!writeSymbolLines(model, map, options.listFlag)) return kExitFailure;
+        if (!dumpAddressLines(reader, model, map)) return kExitFailure;
+    }
     if (!scanListing(model, map)) return kExitFailure;
     writeMapEnd(map);
     reader.close();
