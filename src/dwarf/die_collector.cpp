@@ -101,7 +101,7 @@ void DieCollector::walkDieChain(Dwarf_Die root) {
         bool childrenDone;
     };
     Dwarf_Off lastOffset = 0;
-    dwarf_dieoffset(root, &lastOffset, nullptr);
+    ask(dbg_, [&](Dwarf_Error* err) { return dwarf_dieoffset(root, &lastOffset, err); });
     auto followsWalk = [&](Dwarf_Die die, const char* link) {
         Dwarf_Off offset = 0;
         const Answer answer = ask(dbg_, [&](Dwarf_Error* err) { return dwarf_dieoffset(die, &offset, err); });
