@@ -5,38 +5,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace kestab {
 
 namespace {
 
-// A line is taken in reads of at most this many characters, and each read
-// counts as one line.
-constexpr std::size_t kMaxRead = 1023;
-// Room for the address token; a longer prefix is no address.
-constexpr std::size_t kMaxToken = 31;
 constexpr std::string_view kEndMarker = ".debug_abbrev";
-
-// The next read of the listing as a text stream: up to and including the
-// next line end, at most kMaxRead characters, a CR LF pair taken as one
-// line end. False at the end of the file or on a read error.
-bool readChunk(std::FILE* file, std::string& chunk) {
-    chunk.clear();
-    while (chunk.size() < kMaxRead) {
-        int c = std::getc(file);
-        if (c == EOF) break;
-        if (c == '\r') {
-            const int next = std::getc(file);
-            if (next == '\n')
-                c = '\n';
-            else if (next != EOF)
-                std::ungetc(next, file);
-        }
-        chunk.push_back(static_cast<char>(c));
-        if (c == '\n') break;
-    }
-    return !chunk.empty();
-}
 
 // Hexadecimal digits to a number the way a 32-bit strtoul reads them: a
 // value beyond 32 bits gives ffffffff.
@@ -63,6 +38,64 @@ bool isHexToken(std::string_view text) {
     return true;
 }
 
+ListingScanner::ListingScanner(MapStream& out) : out_(out) {}
+
+void ListingScanner::feed(std::string_view bytes) {
+    for (const char c : bytes) {
+        if (stopped_) return;
+        if (pendingCr_) {
+            pendingCr_ = false;
+            if (c == '\n') {
+                push('\n');
+                continue;
+            }
+            push('\r');
+            if (stopped_) return;
+        }
+        if (c == '\r')
+            pendingCr_ = true;
+        else
+            push(c);
+    }
+}
+
+void ListingScanner::finish() {
+    if (pendingCr_ && !stopped_) push('\r');
+    pendingCr_ = false;
+    if (!chunk_.empty() && !stopped_) scanChunk();
+    chunk_.clear();
+}
+
+void ListingScanner::push(char c) {
+    chunk_.push_back(c);
+    if (c == '\n' || chunk_.size() == kMaxRead) {
+        scanChunk();
+        chunk_.clear();
+    }
+}
+
+void ListingScanner::scanChunk() {
+    ++lineNumber_;
+    // The line is a C text: whatever follows a NUL byte is not part of it.
+    const std::string_view line(chunk_.c_str());
+    if (line.find(kEndMarker) != std::string_view::npos) {
+        stopped_ = true;
+        return;
+    }
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return;
+
+    token_.clear();
+    for (const char c : line.substr(0, colon)) {
+        if (c == ' ') continue;
+        if (token_.size() == kMaxToken) return;  // too long for an address
+        token_.push_back(c);
+    }
+    if (!isHexToken(token_)) return;
+    out_.printf("@%04x: F:000 L:%u", hexValue(token_), lineNumber_);
+    out_.endLine();
+}
+
 bool scanListing(const MapModel& model, MapStream& out) {
     if (model.files.count() == 0) return false;
     const std::string listingName = model.files.name(0);
@@ -70,32 +103,14 @@ bool scanListing(const MapModel& model, MapStream& out) {
 
     std::FILE* file = std::fopen(listingName.c_str(), "rb");
     if (file == nullptr) return true;
-
-    std::string chunk;
-    std::string token;
-    std::uint32_t lineNumber = 0;
-    while (readChunk(file, chunk)) {
-        ++lineNumber;
-        // The line is a C text: whatever follows a NUL byte is not part of it.
-        std::string_view line(chunk.c_str());
-        if (line.find(kEndMarker) != std::string_view::npos) break;
-        const std::size_t colon = line.find(':');
-        if (colon == std::string_view::npos) continue;
-
-        token.clear();
-        bool tooLong = false;
-        for (char c : line.substr(0, colon)) {
-            if (c == ' ') continue;
-            if (token.size() == kMaxToken) {
-                tooLong = true;
-                break;
-            }
-            token.push_back(c);
-        }
-        if (tooLong || !isHexToken(token)) continue;
-        out.printf("@%04x: F:000 L:%u", hexValue(token), lineNumber);
-        out.endLine();
+    ListingScanner scanner(out);
+    std::vector<char> block(65536);
+    while (!scanner.stopped()) {
+        const std::size_t n = std::fread(block.data(), 1, block.size(), file);
+        if (n == 0) break;
+        scanner.feed(std::string_view(block.data(), n));
     }
+    scanner.finish();
     std::fclose(file);
     return true;
 }
