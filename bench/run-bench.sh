@@ -17,8 +17,8 @@
 #     arm-none-eabi-readelf --debug-dump=info,decodedline on the same image;
 #   - the own work on the image doubled and quadrupled, as ratios;
 #   - the peak resident memory of the own work on the single image.
-# Needs arm-none-eabi-gcc and python3 for the images (scripts/install-deps.sh
-# images) and GNU time (/usr/bin/time) for the memory figure.
+# Needs arm-none-eabi-gcc and python3 for the images and GNU time
+# (/usr/bin/time) for the memory figure: scripts/install-deps.sh bench.
 set -euo pipefail
 export LC_ALL=C
 root=$(cd "$(dirname "$0")/.." && pwd)

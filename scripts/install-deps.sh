@@ -5,11 +5,13 @@ set -euo pipefail
 
 packages=(g++ cmake make libdwarf-dev libelf-dev zlib1g-dev binutils-arm-none-eabi libgtest-dev)
 # Extra packages on request: "fuzz" adds clang's libFuzzer runtime, "images"
-# the cross compiler that regenerates the test images, "inspect" dwarfdump.
+# the cross compiler and python3 that regenerate the test images, "bench"
+# what bench/run-bench.sh needs, "inspect" dwarfdump.
 for extra in "$@"; do
   case "$extra" in
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
-    images) packages+=(gcc-arm-none-eabi) ;;
+    images) packages+=(gcc-arm-none-eabi python3) ;;
+    bench) packages+=(gcc-arm-none-eabi python3 time) ;;
     inspect) packages+=(dwarfdump) ;;
     *) echo "unknown extra: $extra" >&2; exit 2 ;;
   esac
