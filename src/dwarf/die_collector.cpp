@@ -298,8 +298,8 @@ void DieCollector::processSymbol(Dwarf_Half tag, const dw::AttrList& attrs) {
     bool hasName = false;
     bool hasType = false;
     bool hasExternal = false;
-    bool hasSpecification = false;
-    std::uint32_t specification = 0;
+    bool hasDeclarationLink = false;
+    std::uint32_t declarationOffset = 0;
 
     bool hasDeclFile = false;
     auto readDeclFile = [&](Dwarf_Attribute attr) {
@@ -336,7 +336,7 @@ void DieCollector::processSymbol(Dwarf_Half tag, const dw::AttrList& attrs) {
                 readString(attr, name);
                 break;
             case DW_AT_specification:
-                hasSpecification = dw::readGlobalReference(dbg_, attr, specification).ok();
+                hasDeclarationLink = dw::readGlobalReference(dbg_, attr, declarationOffset).ok();
                 break;
             case DW_AT_low_pc:
                 if (isFunction) {
@@ -373,10 +373,10 @@ void DieCollector::processSymbol(Dwarf_Half tag, const dw::AttrList& attrs) {
     // A definition that refers to its declaration takes the name, type and
     // external flag it lacks from there. Its file is its own; the compiler
     // leaves it out only when it equals the declaration's.
-    if (hasSpecification && (!hasName || !hasDeclFile || (!isFunction && (!hasType || !hasExternal)))) {
+    if (hasDeclarationLink && (!hasName || !hasDeclFile || (!isFunction && (!hasType || !hasExternal)))) {
         Dwarf_Die rawDeclaration = nullptr;
         const Answer answer = ask(
-            dbg_, [&](Dwarf_Error* err) { return dwarf_offdie_b(dbg_, specification, true, &rawDeclaration, err); });
+            dbg_, [&](Dwarf_Error* err) { return dwarf_offdie_b(dbg_, declarationOffset, true, &rawDeclaration, err); });
         if (answer.ok()) {
             const dw::DieOwner declaration(dbg_, rawDeclaration);
             const dw::AttrList declared = attributesOf(declaration.get(), false);
