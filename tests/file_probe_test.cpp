@@ -17,29 +17,10 @@ namespace {
 namespace fs = std::filesystem;
 using platform::fileExists;
 using platform::mapDrivePath;
+using test::ScopedEnv;
 using test::TempDir;
 using test::writeFile;
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value)
-            ::setenv(name, value->c_str(), 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 TEST(FileProbe, PlainPaths) {
     TempDir dir;

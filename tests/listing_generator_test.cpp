@@ -95,15 +95,9 @@ TEST(ObjdumpCommand, DriveToolkitDirectoryIsFoundThroughTheWinePrefix) {
     fs::create_directories(dir / "prefix" / "dosdevices");
     fs::create_directories(dir / "c" / "GNUARM" / "bin");
     fs::create_directory_symlink(dir / "c", dir / "prefix" / "dosdevices" / "c:");
-    const char* old = std::getenv("WINEPREFIX");
-    const std::string saved = old != nullptr ? old : "";
-    ::setenv("WINEPREFIX", (dir / "prefix").c_str(), 1);
+    const test::ScopedEnv wine("WINEPREFIX", (dir / "prefix").string());
     const ObjdumpCommand cmd{"C:\\GNUARM", "a.tmp"};
     EXPECT_EQ(cmd.program(), (dir / "prefix" / "dosdevices" / "c:").string() + "/GNUARM/bin/arm-elf-objdump");
-    if (old != nullptr)
-        ::setenv("WINEPREFIX", saved.c_str(), 1);
-    else
-        ::unsetenv("WINEPREFIX");
 }
 
 TEST_F(ListingGeneratorTest, BothStreamsInterleavedAndExitStatusKept) {

@@ -15,6 +15,7 @@ namespace kestab {
 namespace {
 
 using platform::SettingsStore;
+using test::ScopedEnv;
 using test::TempDir;
 using test::writeFile;
 
@@ -22,27 +23,6 @@ constexpr const char* kLumora = "SOFTWARE\\Quenrotech\\Lumora";
 constexpr const char* kLpc = "SOFTWARE\\Quenrotech\\Lumora\\Defaults\\Toolkits\\GNUARM7 LPC2000";
 constexpr const char* kArm7 = "SOFTWARE\\Quenrotech\\Lumora\\Defaults\\Toolkits\\GNUARM7";
 
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value)
-            ::setenv(name, value->c_str(), 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 // The same settings in the three headers and both line-end styles.
 const std::string kRegeditBody =

@@ -35,6 +35,21 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
+ScopedEnv::ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value)
+        ::setenv(name, value->c_str(), 1);
+    else
+        ::unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (old_)
+        ::setenv(name_, old_->c_str(), 1);
+    else
+        ::unsetenv(name_);
+}
+
 ProcessResult runProcess(const std::vector<std::string>& argv, const fs::path& cwd,
                          const std::map<std::string, std::string>& env) {
     int outPipe[2];
