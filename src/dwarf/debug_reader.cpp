@@ -69,8 +69,6 @@ DebugReader::~DebugReader() {
     if (handles_->elf != nullptr) elf_end(handles_->elf);
 }
 
-bool DebugReader::isOpen() const { return handles_->dbg != nullptr; }
-
 bool DebugReader::open(int fd, std::string* held) {
     say(held, "First pass...\n");
     if (elf_version(EV_CURRENT) == EV_NONE) {

@@ -21,7 +21,6 @@ public:
     bool open(int fd, std::string* held = nullptr);
     // Finishes the reader, then ends the ELF handle.
     void close();
-    bool isOpen() const;
 
     struct Handles;
     Handles& handles() { return *handles_; }

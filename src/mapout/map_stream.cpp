@@ -20,14 +20,6 @@ std::string vformat(const char* format, va_list args) {
 }
 }  // namespace
 
-std::string formatText(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::string text = vformat(format, args);
-    va_end(args);
-    return text;
-}
-
 MapStream::~MapStream() {
     if (file_ != nullptr) std::fclose(file_);
 }

@@ -11,8 +11,6 @@ namespace kestab {
 class MapStream {
 public:
     MapStream() = default;
-    // Takes ownership of an open stream (binary mode).
-    explicit MapStream(std::FILE* file) : file_(file) {}
     ~MapStream();
     MapStream(const MapStream&) = delete;
     MapStream& operator=(const MapStream&) = delete;
@@ -33,7 +31,6 @@ public:
 
     // Flushes and closes; false when any write since creation failed.
     bool close();
-    bool isOpen() const { return file_ != nullptr; }
 
 private:
     std::FILE* file_ = nullptr;
@@ -41,8 +38,5 @@ private:
     bool inMemory_ = false;
     std::string memory_;
 };
-
-// printf into a std::string.
-std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace kestab

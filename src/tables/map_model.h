@@ -58,7 +58,6 @@ public:
 
     std::uint32_t count() const { return static_cast<std::uint32_t>(rows_.size()); }
     const TypeEntry& row(std::uint32_t index) const { return rows_.at(index); }
-    const std::vector<TypeEntry>& rows() const { return rows_; }
 
     // Typedefs and qualifiers have no rows; each is recorded with the DIE its
     // DW_AT_type names, so lookups can see through them.

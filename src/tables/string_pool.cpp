@@ -33,10 +33,6 @@ std::string_view StringPool::view(PoolOffset offset) const {
 
 std::string StringPool::copyOut(PoolOffset offset) const { return std::string(view(offset)); }
 
-std::uint8_t StringPool::getByte(PoolOffset offset) const {
-    return offset < bytes_.size() ? static_cast<std::uint8_t>(bytes_[offset]) : 0;
-}
-
 void FileTable::add(std::string_view name) {
     const auto index = count();
     entries_.push_back(pool_.append(name));

@@ -31,7 +31,6 @@ public:
     // A view of the same name, valid until the next append.
     std::string_view view(PoolOffset offset) const;
 
-    std::uint8_t getByte(PoolOffset offset) const;
     std::size_t used() const { return bytes_.size(); }
 
 private:
@@ -50,7 +49,6 @@ public:
     std::int32_t find(const char* name) const;
 
     std::uint32_t count() const { return static_cast<std::uint32_t>(entries_.size()); }
-    PoolOffset entry(std::uint32_t index) const { return entries_.at(index); }
     std::string name(std::uint32_t index) const { return pool_.copyOut(entries_.at(index)); }
 
     // For a table filled while the name of entry 0 is still open: remembers
