@@ -41,7 +41,7 @@ void dumpCuAddressLines(Dwarf_Debug dbg, Dwarf_Die unitDie, MapModel& model, Map
     if (!rows.ok()) return;
 
     // Rows name the same few files again and again: remember the file
-    // number of the last name seen.
+    // number of the last name seen, as libdwarf gave it.
     std::string lastName;
     std::int32_t lastIndex = -1;
     bool haveLast = false;
@@ -68,10 +68,9 @@ void dumpCuAddressLines(Dwarf_Debug dbg, Dwarf_Die unitDie, MapModel& model, Map
 
         // A row without a readable name matches no file.
         if (!source.ok() || rawName == nullptr) continue;
-        const std::string name = normalizePath(rawName);
-        if (!haveLast || name != lastName) {
-            lastName = name;
-            lastIndex = model.files.find(lastName);
+        if (!haveLast || lastName != rawName) {
+            lastName = rawName;
+            lastIndex = model.files.find(normalizePath(lastName));
             haveLast = true;
         }
         if (lastIndex < 0) continue;
