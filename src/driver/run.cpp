@@ -44,6 +44,14 @@ private:
     int fd_;
 };
 
+// What follows the File lines and comes from the image: the symbols with
+// their resolved types, then the @ lines of the line tables. False when a
+// pass fails.
+bool writeMapBody(DebugReader& reader, MapModel& model, MapStream& out, bool echo) {
+    TypeResolver::run(model);
+    return writeSymbolLines(model, out, echo) && dumpAddressLines(reader, model, out);
+}
+
 }  // namespace
 
 bool applyOptionArgument(std::string_view argument, RunOptions& options) {
@@ -146,8 +154,7 @@ int runMapGenerator(const RunOptions& options) {
     bool bodyComplete = true;
     if (collected && !options.listFlag) {
         body.createInMemory();
-        TypeResolver::run(firstModel);
-        bodyComplete = writeSymbolLines(firstModel, body, false) && dumpAddressLines(reader, firstModel, body);
+        bodyComplete = writeMapBody(reader, firstModel, body, false);
         bodyMade = true;
     }
     listing.join();
@@ -178,9 +185,7 @@ int runMapGenerator(const RunOptions& options) {
         map.write(body.text());
         if (!bodyComplete) return kExitFailure;
     } else {
-        TypeResolver::run(model);
-        if (!writeSymbolLines(model, map, options.listFlag)) return kExitFailure;
-        if (!dumpAddressLines(reader, model, map)) return kExitFailure;
+        if (!writeMapBody(reader, model, map, options.listFlag)) return kExitFailure;
     }
     if (!scanListing(model, map)) return kExitFailure;
     writeMapEnd(map);
