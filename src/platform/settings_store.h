@@ -2,10 +2,11 @@
 // text file of the .reg format (a regedit export or Wine's system.reg).
 #pragma once
 
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/reg_parser.h"
 
 namespace kestab::platform {
 
@@ -29,8 +30,7 @@ public:
     std::optional<std::string> read(std::string_view keyPath, std::string_view valueName) const;
 
 private:
-    // lower-cased key path -> lower-cased value name -> value
-    std::map<std::string, std::map<std::string, std::string>> keys_;
+    RegistryKeys keys_;
 };
 
 }  // namespace kestab::platform
