@@ -4,6 +4,7 @@
 
 #include "dwarf/dwarf_access.h"
 #include "dwarf/section_guard.h"
+#include "tables/text_format.h"
 
 namespace kestab {
 
@@ -43,16 +44,7 @@ void say(std::string* held, const char* format, ...) {
     if (held == nullptr) {
         std::vprintf(format, args);
     } else {
-        va_list copy;
-        va_copy(copy, args);
-        const int needed = std::vsnprintf(nullptr, 0, format, copy);
-        va_end(copy);
-        if (needed > 0) {
-            std::string text(static_cast<std::size_t>(needed) + 1, '\0');
-            std::vsnprintf(text.data(), text.size(), format, args);
-            text.pop_back();
-            held->append(text);
-        }
+        held->append(vformatText(format, args));
     }
     va_end(args);
 }

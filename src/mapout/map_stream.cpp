@@ -1,24 +1,10 @@
 #include "mapout/map_stream.h"
 
 #include <cstdarg>
-#include <vector>
+
+#include "tables/text_format.h"
 
 namespace kestab {
-
-namespace {
-std::string vformat(const char* format, va_list args) {
-    va_list copy;
-    va_copy(copy, args);
-    char small[256];
-    const int needed = std::vsnprintf(small, sizeof small, format, copy);
-    va_end(copy);
-    if (needed < 0) return {};
-    if (static_cast<std::size_t>(needed) < sizeof small) return std::string(small, static_cast<std::size_t>(needed));
-    std::vector<char> big(static_cast<std::size_t>(needed) + 1);
-    std::vsnprintf(big.data(), big.size(), format, args);
-    return std::string(big.data(), static_cast<std::size_t>(needed));
-}
-}  // namespace
 
 MapStream::~MapStream() {
     if (file_ != nullptr) std::fclose(file_);
@@ -47,7 +33,7 @@ void MapStream::write(std::string_view text) {
 void MapStream::printf(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    const std::string text = vformat(format, args);
+    const std::string text = vformatText(format, args);
     va_end(args);
     write(text);
 }
