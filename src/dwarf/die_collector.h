@@ -2,11 +2,11 @@
 // and symbol tables.
 #pragma once
 
-#include <functional>
 #include <string>
 #include <string_view>
 
 #include "dwarf/debug_reader.h"
+#include "tables/existence_probe.h"
 #include "tables/map_model.h"
 
 namespace kestab {
@@ -16,7 +16,7 @@ struct CollectOptions {
     // unit's source file is looked for.
     std::string libraryDir;
     // The existence probe: directory text and name joined.
-    std::function<bool(std::string_view directory, std::string_view name)> fileExists;
+    ExistenceProbe fileExists;
 };
 
 // Walks every compilation unit depth-first. False when the unit iteration

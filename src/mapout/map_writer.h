@@ -2,16 +2,14 @@
 // option's echo on standard output, and the summary line.
 #pragma once
 
-#include <functional>
 #include <string>
 #include <string_view>
 
 #include "mapout/map_stream.h"
+#include "tables/existence_probe.h"
 #include "tables/map_model.h"
 
 namespace kestab {
-
-using ExistenceProbe = std::function<bool(std::string_view directory, std::string_view name)>;
 
 void writeMapHeader(MapStream& out);
 
