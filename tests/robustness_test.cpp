@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fuzz/pipeline_harness.h"
-#include "tables/string_pool.h"
+#include "tables/file_table.h"
 #include "support/test_support.h"
 
 namespace kestab::test {

@@ -13,14 +13,6 @@ constexpr std::string_view kObjdumpPath = "\\bin\\arm-elf-objdump.exe";
 constexpr std::string_view kExeSuffix = ".exe";
 }  // namespace
 
-std::string ObjdumpCommand::text() const {
-    std::string command = toolkitDir;
-    command.append(kObjdumpPath);
-    command.append(" -M reg-names-raw -d -S ");
-    command.append(imageName);
-    return command;
-}
-
 std::string ObjdumpCommand::program() const {
     std::string path = toolkitDir;
     path.append(kObjdumpPath);

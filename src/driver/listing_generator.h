@@ -13,9 +13,6 @@ struct ObjdumpCommand {
     std::string toolkitDir;  // possibly empty
     std::string imageName;   // the input image name exactly as it was opened
 
-    // The command as one text: toolkitDir + "\bin\arm-elf-objdump.exe -M
-    // reg-names-raw -d -S " + imageName.
-    std::string text() const;
     // The program to run on POSIX: toolkitDir + "\bin\arm-elf-objdump.exe"
     // with every '\' turned into '/' (a drive path mapped as the existence
     // probe maps it), or the same without ".exe" when the .exe file does not

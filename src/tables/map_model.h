@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "tables/file_table.h"
 #include "tables/string_pool.h"
 
 namespace kestab {
@@ -98,7 +99,6 @@ struct MapModel {
     std::uint32_t addressEntryCount = 0;
 
     std::uint32_t fileCount() const { return files.count(); }
-    std::uint32_t typeCount() const { return types.count(); }
     std::uint32_t symbolCount() const { return static_cast<std::uint32_t>(symbols.size()); }
     std::uint32_t dimensionCount() const { return static_cast<std::uint32_t>(dimensions.size()); }
 };

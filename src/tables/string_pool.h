@@ -1,12 +1,10 @@
-// The string pool and the file table: every name the map tables keep lives
-// in one pool and is referred to by its byte offset.
+// The string pool: every name the map tables keep lives in one pool and is
+// referred to by its byte offset.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <utility>
 #include <vector>
 
 namespace kestab {
@@ -31,41 +29,8 @@ public:
     // A view of the same name, valid until the next append.
     std::string_view view(PoolOffset offset) const;
 
-    std::size_t used() const { return bytes_.size(); }
-
 private:
     std::vector<char> bytes_;
-};
-
-// The ordered list of file names; the index is the file number of the MAP
-// file. Entry 0 is the listing file.
-class FileTable {
-public:
-    explicit FileTable(StringPool& pool) : pool_(pool) {}
-
-    void add(std::string_view name);
-    // The lowest index whose name equals `name` byte for byte, or -1.
-    std::int32_t find(std::string_view name) const;
-    std::int32_t find(const char* name) const;
-
-    std::uint32_t count() const { return static_cast<std::uint32_t>(entries_.size()); }
-    std::string name(std::uint32_t index) const { return pool_.copyOut(entries_.at(index)); }
-
-    // For a table filled while the name of entry 0 is still open: remembers
-    // whether find() is ever asked for one of the given names, so the caller
-    // can tell whether the name of entry 0 could have changed an answer.
-    void watchNames(std::vector<std::string> names) { watched_ = std::move(names); }
-    bool watchedNameAsked() const { return watchedAsked_; }
-    // Gives entry 0 its final name. Entries added since must not share the
-    // old or the new name (watchedNameAsked() false for both).
-    void renameFirst(std::string_view name);
-
-private:
-    StringPool& pool_;
-    std::vector<PoolOffset> entries_;
-    std::unordered_map<std::string, std::uint32_t> firstIndex_;
-    std::vector<std::string> watched_;
-    mutable bool watchedAsked_ = false;
 };
 
 }  // namespace kestab
