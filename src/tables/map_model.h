@@ -43,7 +43,15 @@ struct SymbolEntry {
     std::uint32_t fileIndex = 0;  // full file number, never truncated
     std::uint32_t typeFlags = 0;
     std::uint32_t address = 0;
+    // The "1:" field. A parameter or variable: the register number (0-31) of
+    // its location, or -1 when the location names none (the location's
+    // register byte 0xff widened with its sign, printed as ffffffff); a
+    // variable with DW_AT_external set: 1 instead. A function: 0.
     std::int32_t aux1 = 0;
+    // A function: DW_AT_high_pc - 2 (0 without one), printed as "2:". A
+    // parameter or variable: 0, except for an array, where type resolution
+    // puts the index in `dimensions` of its dimension count (the writer prints
+    // that count as "2:" and the sizes after it).
     std::uint32_t aux2 = 0;
     std::uint32_t typeRef = 0;  // .debug_info offset of the type DIE, 0 for none
 };
