@@ -4,6 +4,12 @@
 
 namespace kestab {
 
+namespace {
+// The base type encodings (DW_AT_encoding) that make a symbol unsigned.
+constexpr std::int32_t kEncodingUnsigned = 7;      // DW_ATE_unsigned
+constexpr std::int32_t kEncodingUnsignedChar = 8;  // DW_ATE_unsigned_char
+}  // namespace
+
 void TypeResolver::run(MapModel& model) {
     std::vector<std::uint32_t> dims;
     for (SymbolEntry& symbol : model.symbols) {
@@ -18,7 +24,7 @@ void TypeResolver::run(MapModel& model) {
             case 8: flags |= symflag::kSize8; break;
             default: break;
         }
-        if (encoding >= 7 && encoding <= 8) flags |= symflag::kUnsigned;
+        if (encoding == kEncodingUnsigned || encoding == kEncodingUnsignedChar) flags |= symflag::kUnsigned;
         if (model.types.isArray(symbol.typeRef)) {
             symbol.aux2 = model.dimensionCount();
             model.dimensions.push_back(static_cast<std::uint32_t>(dims.size()));
