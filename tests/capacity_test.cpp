@@ -39,20 +39,6 @@ Manifest readManifest() {
     return m;
 }
 
-std::vector<std::string> splitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (;;) {
-        const auto end = text.find("\r\n", start);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(start));
-            return lines;
-        }
-        lines.push_back(text.substr(start, end - start));
-        start = end + 2;
-    }
-}
-
 std::uint32_t number(std::string_view text, int base = 10) {
     std::uint32_t value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
@@ -129,7 +115,7 @@ TEST(Capacity, LargeImageWritesEveryFileSymbolAndDimension) {
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.err, "");
 
-    const std::vector<std::string> lines = splitLines(readFile(run / "large.MAP"));
+    const std::vector<std::string> lines = splitCrLf(readFile(run / "large.MAP"));
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines.front(), "# VORNEX ASCII Map file, Version:1.1.");
     EXPECT_EQ(lines.back(), "# End of file.");

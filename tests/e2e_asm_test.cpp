@@ -100,13 +100,7 @@ struct RunDir {
             if (entry.path().extension() == ".c") fs::copy_file(entry.path(), run / entry.path().filename());
         }
         fs::copy_file(fixturePath("asm/" + image + ".tmp"), run / (image + ".tmp"));
-
-        const fs::path silent = temp / "silent-objdump";
-        test::writeFile(silent, "#!/bin/sh\nexit 0\n");
-        fs::permissions(silent, fs::perms::owner_all);
-        const fs::path toolkit = test::makeToolkit(temp / "toolkit", silent);
-        const fs::path registry = test::writeToolkitRegistry(temp / "settings.reg", toolkit.string());
-        env = test::isolatedEnv(registry, temp / "wine");
+        env = test::scriptedToolkitEnv(temp.path());
     }
 };
 

@@ -73,21 +73,6 @@ PreparedRun prepare(const TempDir& root, const GccCase& c, bool withToolkit = tr
     return run;
 }
 
-std::vector<std::string> splitCrLf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        const auto end = text.find("\r\n", start);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(start));
-            break;
-        }
-        lines.push_back(text.substr(start, end - start));
-        start = end + 2;
-    }
-    return lines;
-}
-
 // Names the first line in which two MAP files differ, which reads better than
 // a diff of two strings of many kilobytes.
 std::string firstDifference(const std::string& expected, const std::string& actual) {

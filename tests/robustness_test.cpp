@@ -23,11 +23,7 @@ struct QuietRun {
         fs::create_directories(dir);
         fs::copy(fixturePath("gcc/multi"), dir, fs::copy_options::recursive);
         fs::copy_file(fixturePath("gcc/multi.tmp"), dir / "prog.tmp");
-        const fs::path objdump = root / "toolkit" / "bin" / "arm-elf-objdump";
-        fs::create_directories(objdump.parent_path());
-        writeFile(objdump, "#!/bin/sh\nexit 0\n");
-        fs::permissions(objdump, fs::perms::owner_all);
-        env = isolatedEnv(writeToolkitRegistry(root / "kestab.reg", (root / "toolkit").string()), root / "wine");
+        env = scriptedToolkitEnv(root.path());
     }
 
     // Runs kestab prog -q under a file-size limit of `kib` KiB (none when
@@ -122,14 +118,7 @@ TEST(ListingOverlap, ListingMessageComesBeforeTheReadersMessages) {
         fs::create_directories(run);
         fs::copy(fixturePath("gcc/multi"), run, fs::copy_options::recursive);
         fs::copy_file(fixturePath("gcc/multi.tmp"), run / "prog.tmp");
-        const fs::path objdump = root / "toolkit" / "bin" / "arm-elf-objdump";
-        fs::create_directories(objdump.parent_path());
-        if (c.objdump != nullptr) {
-            writeFile(objdump, c.objdump);
-            fs::permissions(objdump, fs::perms::owner_all);
-        }
-        const auto env =
-            isolatedEnv(writeToolkitRegistry(root / "kestab.reg", (root / "toolkit").string()), root / "wine");
+        const auto env = scriptedToolkitEnv(root.path(), c.objdump);
         const ProcessResult r = runKestab({"prog", "-q"}, run, env);
         EXPECT_EQ(r.status, 255);
         EXPECT_EQ(r.out, c.out);

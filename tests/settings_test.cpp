@@ -15,6 +15,7 @@ namespace kestab {
 namespace {
 
 using platform::SettingsStore;
+using test::regEscape;
 using test::ScopedEnv;
 using test::TempDir;
 using test::writeFile;
@@ -281,21 +282,13 @@ TEST(SettingsStore, WineUserFileIsNotTheMachineRoot) {
 
 std::string regText(const std::optional<std::string>& toolkitdir, const std::optional<std::string>& rootdir,
                     const std::optional<std::string>& libToolkitDir = std::nullopt) {
-    auto escape = [](const std::string& text) {
-        std::string out;
-        for (char c : text) {
-            if (c == '\\' || c == '"') out.push_back('\\');
-            out.push_back(c);
-        }
-        return out;
-    };
     std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
     text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quenrotech\\Lumora]\r\n";
-    if (rootdir) text += "\"rootdir\"=\"" + escape(*rootdir) + "\"\r\n";
+    if (rootdir) text += "\"rootdir\"=\"" + regEscape(*rootdir) + "\"\r\n";
     text += "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quenrotech\\Lumora\\Defaults\\Toolkits\\GNUARM7 LPC2000]\r\n";
-    if (toolkitdir) text += "\"toolkitdir\"=\"" + escape(*toolkitdir) + "\"\r\n";
+    if (toolkitdir) text += "\"toolkitdir\"=\"" + regEscape(*toolkitdir) + "\"\r\n";
     text += "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quenrotech\\Lumora\\Defaults\\Toolkits\\GNUARM7]\r\n";
-    if (libToolkitDir) text += "\"toolkitDir\"=\"" + escape(*libToolkitDir) + "\"\r\n";
+    if (libToolkitDir) text += "\"toolkitDir\"=\"" + regEscape(*libToolkitDir) + "\"\r\n";
     return text;
 }
 

@@ -153,7 +153,16 @@ fs::path makeToolkit(const fs::path& dir, const fs::path& objdump) {
     return dir;
 }
 
-namespace {
+std::map<std::string, std::string> scriptedToolkitEnv(const fs::path& root, const char* objdumpScript) {
+    const fs::path objdump = root / "toolkit" / "bin" / "arm-elf-objdump";
+    fs::create_directories(objdump.parent_path());
+    if (objdumpScript != nullptr) {
+        writeFile(objdump, objdumpScript);
+        fs::permissions(objdump, fs::perms::owner_all);
+    }
+    return isolatedEnv(writeToolkitRegistry(root / "kestab.reg", (root / "toolkit").string()), root / "wine");
+}
+
 std::string regEscape(const std::string& text) {
     std::string out;
     for (char c : text) {
@@ -162,7 +171,20 @@ std::string regEscape(const std::string& text) {
     }
     return out;
 }
-}  // namespace
+
+std::vector<std::string> splitCrLf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (;;) {
+        const auto end = text.find("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start));
+            return lines;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+}
 
 fs::path writeToolkitRegistry(const fs::path& file, const std::string& toolkitDir,
                               const std::string& libToolkitDir) {

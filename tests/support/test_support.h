@@ -67,6 +67,23 @@ fs::path kestabBinary();
 // arm-none-eabi-objdump) and returns `dir`.
 fs::path makeToolkit(const fs::path& dir, const fs::path& objdump = "/usr/bin/arm-none-eabi-objdump");
 
+// The shell script of an objdump that writes nothing and succeeds.
+inline constexpr const char* kSilentObjdump = "#!/bin/sh\nexit 0\n";
+
+// Makes `root`/toolkit, whose bin/arm-elf-objdump is the shell script
+// `objdumpScript` (no objdump at all when null), names it in the store
+// `root`/kestab.reg and returns the isolatedEnv() of a run with that store
+// (wine prefix `root`/wine).
+std::map<std::string, std::string> scriptedToolkitEnv(const fs::path& root,
+                                                      const char* objdumpScript = kSilentObjdump);
+
+// `text` with '\' and '"' escaped as a quoted .reg string needs them.
+std::string regEscape(const std::string& text);
+
+// The CR LF separated lines of `text`; the text after the last CR LF is the
+// last line (empty when `text` ends with CR LF).
+std::vector<std::string> splitCrLf(const std::string& text);
+
 // Writes a regedit-style store naming `toolkitDir` as the GNUARM7 LPC2000
 // toolkit directory and, when not empty, `libToolkitDir` as the GNUARM7
 // toolkitDir. Returns the store's path.
