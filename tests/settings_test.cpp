@@ -165,8 +165,10 @@ TEST(SettingsStore, EscapesAndValueSyntax) {
     const SettingsStore wine = quietStore(
         "WINE REGISTRY Version 2\n"
         "[Key\\\\With \\[brackets\\]] 1\n"
-        "\"c\"=\"tab\\tnl\\nx\\x00e9o\\101\"\n",
+        "\"c\"=\"tab\\tnl\\nx\\x00e9o\\101\"\n"
+        "\"letters\"=\"\\a\\b\\e\\f\\r\\v\\q\"\n",
         "escapes-wine.reg");
+    EXPECT_EQ(wine.read("Key\\With [brackets]", "letters"), "\a\b\x1b\f\r\vq");
     EXPECT_EQ(wine.read("Key\\With [brackets]", "c"),
               "tab\tnl\nx\xC3\xA9o"
               "A");

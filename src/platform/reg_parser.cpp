@@ -110,6 +110,15 @@ int hexDigit(char c) {
     return -1;
 }
 
+// The character a Wine letter escape (\a \b \e \f \n \r \t \v) stands for,
+// or '\0' when `c` is not one of those letters.
+char wineLetterEscape(char c) {
+    constexpr std::string_view kLetters = "abefnrtv";
+    constexpr std::string_view kCharacters = "\a\b\x1b\f\n\r\t\v";
+    const std::size_t at = kLetters.find(c);
+    return at == std::string_view::npos ? '\0' : kCharacters[at];
+}
+
 enum class Dialect { Regedit, Wine };
 
 class Parser {
@@ -315,45 +324,21 @@ private:
             out.push_back(c);
             return true;
         }
-        switch (c) {
-            case 'a':
-                out.push_back('\a');
-                return true;
-            case 'b':
-                out.push_back('\b');
-                return true;
-            case 'e':
-                out.push_back('\x1b');
-                return true;
-            case 'f':
-                out.push_back('\f');
-                return true;
-            case 'n':
-                out.push_back('\n');
-                return true;
-            case 'r':
-                out.push_back('\r');
-                return true;
-            case 't':
-                out.push_back('\t');
-                return true;
-            case 'v':
-                out.push_back('\v');
-                return true;
-            case 'x': {
-                std::uint32_t cp = 0;
-                int digits = 0;
-                while (digits < 4 && i < lineText.size() && hexDigit(lineText[i]) >= 0) {
-                    cp = cp * 16 + static_cast<std::uint32_t>(hexDigit(lineText[i]));
-                    ++i;
-                    ++digits;
-                }
-                if (digits == 0) return false;
-                appendUtf8(out, cp);
-                return true;
+        if (const char plain = wineLetterEscape(c); plain != '\0') {
+            out.push_back(plain);
+            return true;
+        }
+        if (c == 'x') {
+            std::uint32_t cp = 0;
+            int digits = 0;
+            while (digits < 4 && i < lineText.size() && hexDigit(lineText[i]) >= 0) {
+                cp = cp * 16 + static_cast<std::uint32_t>(hexDigit(lineText[i]));
+                ++i;
+                ++digits;
             }
-            default:
-                break;
+            if (digits == 0) return false;
+            appendUtf8(out, cp);
+            return true;
         }
         if (c >= '0' && c <= '7') {
             std::uint32_t cp = static_cast<std::uint32_t>(c - '0');
