@@ -25,7 +25,7 @@ bool isReferenceForm(Dwarf_Half form) {
 bool readExternalFlag(const Attribute& attr) {
     if (attr.form() != DW_FORM_flag) return false;
     bool flag = false;
-    return attr.flag(flag, onError("Cannot get formflag (%d)....", code)).ok() && flag;
+    return attr.flag(flag, onError("Cannot get formflag (%d)....", kCode)).ok() && flag;
 }
 
 std::int32_t referencedTypeSize(const Attribute& attr, const TypeTable& types) {
@@ -54,7 +54,7 @@ bool decodeLocation(const Attribute& attr, Location& location) {
     const Dwarf_Debug dbg = attr.debug();
     Dwarf_Loc_Head_c rawHead = nullptr;
     Dwarf_Unsigned count = 0;
-    const Answer answer = ask(dbg, onError("Function dwarf_loclist() failed(%d)", code), [&](Dwarf_Error* err) {
+    const Answer answer = ask(dbg, onError("Function dwarf_loclist() failed(%d)", kCode), [&](Dwarf_Error* err) {
         return dwarf_get_loclist_c(attr.get(), &rawHead, &count, err);
     });
     const LocHeadOwner head(dbg, answer.ok() ? rawHead : nullptr);

@@ -4,7 +4,7 @@ namespace kestab::dw {
 
 std::optional<Dwarf_Half> Attribute::form() const {
     Dwarf_Half value = 0;
-    const Answer answer = ask(dbg_, unlessOk("dwarf_whatform cannot find attr form (%d)", code),
+    const Answer answer = ask(dbg_, unlessOk("dwarf_whatform cannot find attr form (%d)", kCode),
                               [&](Dwarf_Error* err) { return dwarf_whatform(raw_, &value, err); });
     if (!answer.ok()) return std::nullopt;
     return value;
@@ -69,7 +69,8 @@ void AttributeList::reset() {
 
 Answer Die::ofCurrentUnit(Dwarf_Debug dbg, Die& unit, const Report& report) {
     Dwarf_Die raw = nullptr;
-    Answer answer = ask(dbg, report, [&](Dwarf_Error* err) { return dwarf_siblingof_b(dbg, nullptr, true, &raw, err); });
+    Answer answer =
+        ask(dbg, report, [&](Dwarf_Error* err) { return dwarf_siblingof_b(dbg, nullptr, true, &raw, err); });
     if (answer.ok()) unit = Die(dbg, raw);
     return answer;
 }
@@ -133,13 +134,15 @@ Answer Die::sourceFiles(std::vector<std::string>& names, const Report& report) c
 }
 
 bool forEachUnit(Dwarf_Debug dbg, const std::function<bool(const Die& unit)>& visit) {
+    constexpr Report kIterationFailed =
+        onError("ERROR:  Attempting to dump address lines:  %s (%ld)\n", kErrorText, kErrorNumber);
+    constexpr Report kUnitDieFailed = onError("ERROR: Regetting cu_die: %s (%ld)", kErrorText, kCode);
     for (;;) {
-        const Answer next =
-            nextUnitHeader(dbg, onError("ERROR:  Attempting to dump address lines:  %s (%ld)\n", text, number));
+        const Answer next = nextUnitHeader(dbg, kIterationFailed);
         if (next.error()) return false;
         if (!next.ok()) return true;
         Die unit;
-        if (!Die::ofCurrentUnit(dbg, unit, onError("ERROR: Regetting cu_die: %s (%ld)", text, code)).ok()) continue;
+        if (!Die::ofCurrentUnit(dbg, unit, kUnitDieFailed).ok()) continue;
         if (!visit(unit)) return false;
     }
 }

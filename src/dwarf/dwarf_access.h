@@ -39,9 +39,9 @@ enum class When : std::uint8_t { never, error, notOk };
 // What a message shows of an answer, in the order of its format's
 // conversions: the return code, the number of the error, its text.
 enum class Shown : std::uint8_t { code, number, text };
-inline constexpr Shown code = Shown::code;
-inline constexpr Shown number = Shown::number;
-inline constexpr Shown text = Shown::text;
+inline constexpr Shown kCode = Shown::code;
+inline constexpr Shown kErrorNumber = Shown::number;
+inline constexpr Shown kErrorText = Shown::text;
 
 namespace detail {
 // Called only while a message format is checked at compile time: a call
@@ -110,13 +110,13 @@ private:
 template <class... S>
     requires(std::same_as<S, Shown> && ...)
 consteval Report onError(const char* format, S... shown) {
-    if constexpr (sizeof...(S) == 0) return Report(When::error, format, {code, number});
+    if constexpr (sizeof...(S) == 0) return Report(When::error, format, {kCode, kErrorNumber});
     else return Report(When::error, format, {shown...});
 }
 template <class... S>
     requires(std::same_as<S, Shown> && ...)
 consteval Report unlessOk(const char* format, S... shown) {
-    if constexpr (sizeof...(S) == 0) return Report(When::notOk, format, {code, number});
+    if constexpr (sizeof...(S) == 0) return Report(When::notOk, format, {kCode, kErrorNumber});
     else return Report(When::notOk, format, {shown...});
 }
 

@@ -17,7 +17,7 @@ namespace kestab::dw {
 // (where the walk reports it), and a string, constant or address value that
 // cannot be read.
 inline constexpr Report kNumberUnreadable = unlessOk("dwarf_whatattr entry missing (%ld) (%ld)");
-inline constexpr Report kValueUnreadable = onError("Cannot get formstr/p....(%ld)", code);
+inline constexpr Report kValueUnreadable = onError("Cannot get formstr/p....(%ld)", kCode);
 
 // What a symbol DIE states, as read from its attributes (and those of its
 // declaration). Where an attribute comes twice, the last value read wins.
