@@ -110,14 +110,20 @@ private:
 template <class... S>
     requires(std::same_as<S, Shown> && ...)
 consteval Report onError(const char* format, S... shown) {
-    if constexpr (sizeof...(S) == 0) return Report(When::error, format, {kCode, kErrorNumber});
-    else return Report(When::error, format, {shown...});
+    if constexpr (sizeof...(S) == 0) {
+        return Report(When::error, format, {kCode, kErrorNumber});
+    } else {
+        return Report(When::error, format, {shown...});
+    }
 }
 template <class... S>
     requires(std::same_as<S, Shown> && ...)
 consteval Report unlessOk(const char* format, S... shown) {
-    if constexpr (sizeof...(S) == 0) return Report(When::notOk, format, {kCode, kErrorNumber});
-    else return Report(When::notOk, format, {shown...});
+    if constexpr (sizeof...(S) == 0) {
+        return Report(When::notOk, format, {kCode, kErrorNumber});
+    } else {
+        return Report(When::notOk, format, {shown...});
+    }
 }
 
 // Runs `call(Dwarf_Error*)` and sorts its answer.
