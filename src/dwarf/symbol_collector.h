@@ -20,14 +20,14 @@ inline constexpr Report kNumberUnreadable = unlessOk("dwarf_whatattr entry missi
 inline constexpr Report kValueUnreadable = onError("Cannot get formstr/p....(%ld)", kCode);
 
 // What a symbol DIE states, as read from its attributes (and those of its
-// declaration). Where an attribute comes twice, the last value read wins.
+// declaration). An attribute that comes twice is read twice, in order.
 struct SymbolAttributes {
     bool isFunction = false;
 
     bool hasName = false;
     std::string name;  // empty when absent or unreadable
     bool hasDeclFile = false;
-    std::optional<std::uint32_t> fileIndex;  // the file table row of DW_AT_decl_file
+    std::optional<std::uint32_t> fileIndex;  // DW_AT_decl_file's row in the file table, when there
     // The .debug_info offset of the declaration DW_AT_specification names.
     std::optional<std::uint32_t> declaration;
 
