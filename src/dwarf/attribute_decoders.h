@@ -5,35 +5,34 @@
 
 #include <cstdint>
 
-#include "dwarf/dwarf_access.h"
+#include "dwarf/die.h"
 #include "tables/map_model.h"
 
 namespace kestab::dw {
 
 // True when the attribute is a DW_FORM_flag that is set.
-bool readExternalFlag(Dwarf_Debug dbg, Dwarf_Attribute attr);
-
-// The .debug_info offset a reference attribute names: ref1/2/4/8/udata and
-// ref_addr.
-Answer readGlobalReference(Dwarf_Debug dbg, Dwarf_Attribute attr, std::uint32_t& offset);
+bool readExternalFlag(const Attribute& attr);
 
 // The byte size of the type a unit-local DW_AT_type reference (ref1/2/4/8,
 // ref_udata) names, among the types collected so far (typedefs and
 // qualifiers followed); -1 when none or for any other form.
-std::int32_t referencedTypeSize(Dwarf_Debug dbg, Dwarf_Attribute attr, const TypeTable& types);
+std::int32_t referencedTypeSize(const Attribute& attr, const TypeTable& types);
 
 // An array bound: data1/2/4 read unsigned, the low 32 bits of data8; -1 for
 // any other form or when it cannot be read.
-std::int32_t readSignedConstant(Dwarf_Debug dbg, Dwarf_Attribute attr);
+std::int32_t readSignedConstant(const Attribute& attr);
+
+// The register byte of a location that is an address rather than a register.
+constexpr std::uint8_t kAddressRegisterByte = 255;
 
 struct Location {
-    std::uint32_t operand = 0;   // breg offset or address
-    std::uint8_t registerByte = 0;  // 0..31, or 255 for an address
+    std::uint32_t operand = 0;      // breg offset or address
+    std::uint8_t registerByte = 0;  // 0..31, or kAddressRegisterByte
     bool inRegister = false;
 };
 
 // Decodes the first operation of a single location description (a location
 // list with exactly one entry counts): DW_OP_regN, DW_OP_bregN or DW_OP_addr.
-bool decodeLocation(Dwarf_Debug dbg, Dwarf_Attribute attr, Location& location);
+bool decodeLocation(const Attribute& attr, Location& location);
 
 }  // namespace kestab::dw

@@ -53,13 +53,7 @@ void say(std::string* held, const char* format, ...) {
 
 DebugReader::DebugReader() : handles_(std::make_unique<Handles>()) {}
 
-DebugReader::~DebugReader() {
-    if (handles_->dbg != nullptr) {
-        Dwarf_Error err = nullptr;
-        dwarf_finish(handles_->dbg, &err);
-    }
-    if (handles_->elf != nullptr) elf_end(handles_->elf);
-}
+DebugReader::~DebugReader() = default;
 
 bool DebugReader::open(int fd, std::string* held) {
     say(held, "First pass...\n");
@@ -67,30 +61,30 @@ bool DebugReader::open(int fd, std::string* held) {
         say(held, "ElfLib library out of date. Wrong version.\n");
         return false;
     }
-    handles_->elf = elf_begin(fd, ELF_C_READ, nullptr);
-    if (handles_->elf == nullptr) {
+    handles_->elf = dw::ElfHandle(elf_begin(fd, ELF_C_READ, nullptr));
+    if (!handles_->elf) {
         say(held, "ELF begin error, input_file=%d\n", fd);
         return false;
     }
-    if (elf_kind(handles_->elf) != ELF_K_ELF) {
+    if (elf_kind(handles_->elf.get()) != ELF_K_ELF) {
         say(held, "This file has not ELF format.\n");
         return false;
     }
-    if (debugFormatMarker(handles_->elf) < 3) {
+    if (debugFormatMarker(handles_->elf.get()) < 3) {
         say(held, "This is not DWARF2 or DWARF3 format. Program doesn't support any other formats.\n");
         return false;
     }
-    const std::string damaged = dw::damagedLibdwarfSection(handles_->elf);
+    const std::string damaged = dw::damagedLibdwarfSection(handles_->elf.get());
     if (!damaged.empty()) {
         say(held, "Damaged debugging information in section %s.\n", damaged.c_str());
         return false;
     }
     Dwarf_Debug dbg = nullptr;
     const dw::Answer answer = dw::ask(nullptr, [&](Dwarf_Error* err) {
-        return dwarf_elf_init(handles_->elf, DW_DLC_READ, nullptr, nullptr, &dbg, err);
+        return dwarf_elf_init(handles_->elf.get(), DW_DLC_READ, nullptr, nullptr, &dbg, err);
     });
     if (answer.ok()) {
-        handles_->dbg = dbg;
+        handles_->dbg = dw::DebugHandle(dbg);
         return true;
     }
     if (answer.noEntry()) {
@@ -103,37 +97,9 @@ bool DebugReader::open(int fd, std::string* held) {
 }
 
 void DebugReader::close() {
-    if (handles_->dbg != nullptr) {
-        Dwarf_Error err = nullptr;
-        const int code = dwarf_finish(handles_->dbg, &err);
-        handles_->dbg = nullptr;
-        if (code != DW_DLV_OK) std::printf("dwarf_finish failed. Function return: %d", code);
-    }
-    if (handles_->elf != nullptr) {
-        elf_end(handles_->elf);
-        handles_->elf = nullptr;
-    }
+    const int code = handles_->dbg.reset();
+    if (code != DW_DLV_OK) std::printf("dwarf_finish failed. Function return: %d", code);
+    handles_->elf.reset();
 }
-
-namespace dw {
-
-Answer nextUnitHeader(Dwarf_Debug dbg) {
-    Dwarf_Unsigned headerLength = 0;
-    Dwarf_Half version = 0;
-    Dwarf_Off abbrevOffset = 0;
-    Dwarf_Half addressSize = 0;
-    Dwarf_Half lengthSize = 0;
-    Dwarf_Half extensionSize = 0;
-    Dwarf_Sig8 signature{};
-    Dwarf_Unsigned typeOffset = 0;
-    Dwarf_Unsigned nextOffset = 0;
-    Dwarf_Half unitType = 0;
-    return ask(dbg, [&](Dwarf_Error* err) {
-        return dwarf_next_cu_header_d(dbg, true, &headerLength, &version, &abbrevOffset, &addressSize, &lengthSize,
-                                      &extensionSize, &signature, &typeOffset, &nextOffset, &unitType, err);
-    });
-}
-
-}  // namespace dw
 
 }  // namespace kestab

@@ -23,7 +23,4 @@ struct CollectOptions {
 // fails or a unit has no source-file list.
 bool collectCompilationUnits(DebugReader& reader, MapModel& model, const CollectOptions& options);
 
-// Runs of '/' become one and "/./" becomes "/"; a leading "./" stays.
-std::string normalizePath(std::string_view path);
-
 }  // namespace kestab

@@ -1,15 +1,19 @@
-// Owners of libdwarf and libelf handles, and the one helper that runs a
-// libdwarf call and sorts its three answers. Only the reading passes include
-// this header.
+// The plumbing under the reading passes: the helper that runs a libdwarf call
+// and sorts its three answers, the messages printed for failed calls, and the
+// owners of libdwarf and libelf handles. Only the reading passes include this
+// header.
 #pragma once
 
 #include <dwarf.h>
 #include <libdwarf.h>
 #include <libelf.h>
 
+#include <array>
+#include <concepts>
 #include <cstdint>
-#include <cstdio>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "dwarf/debug_reader.h"
@@ -29,6 +33,99 @@ struct Answer {
     bool error() const { return !ok() && !noEntry(); }
 };
 
+// Which answers a message is printed for.
+enum class When : std::uint8_t { never, error, notOk };
+
+// What a message shows of an answer, in the order of its format's
+// conversions: the return code, the number of the error, its text.
+enum class Shown : std::uint8_t { code, number, text };
+inline constexpr Shown kCode = Shown::code;
+inline constexpr Shown kErrorNumber = Shown::number;
+inline constexpr Shown kErrorText = Shown::text;
+
+namespace detail {
+// Called only while a message format is checked at compile time: a call
+// here means the format's conversions do not fit what the message shows.
+void messageFormatDoesNotFitItsValues();
+}  // namespace detail
+
+// The message printed on standard error when a libdwarf call answers in a
+// given way; the default one prints nothing. The format is checked at compile
+// time: each value shown takes one conversion, "%d" or "%ld" for the code and
+// the error number, "%s" for the error text.
+class Report {
+public:
+    constexpr Report() = default;
+    consteval Report(When when, const char* format, std::initializer_list<Shown> shown) : when_(when), format_(format) {
+        std::size_t scan = 0;
+        for (const Shown value : shown) {
+            const Conversion conversion = nextConversion(format, scan);
+            const bool fits = conversion == Conversion::asText ? value == Shown::text
+                                                               : conversion != Conversion::none && value != Shown::text;
+            if (!fits || count_ == args_.size()) detail::messageFormatDoesNotFitItsValues();
+            args_[count_++] = Arg{value, conversion};
+        }
+        if (nextConversion(format, scan) != Conversion::none) detail::messageFormatDoesNotFitItsValues();
+    }
+
+    // Prints the message for `answer` when it is one the message is for.
+    void print(const Answer& answer) const;
+
+private:
+    enum class Conversion : std::uint8_t { none, asInt, asLong, asText };
+    struct Arg {
+        Shown shown = Shown::code;
+        Conversion conversion = Conversion::none;
+    };
+
+    // The conversion at or after `scan` in `format` ("%%" is none), with
+    // `scan` moved past it; none when the format has no conversion left.
+    static consteval Conversion nextConversion(const char* format, std::size_t& scan) {
+        for (; format[scan] != '\0'; ++scan) {
+            if (format[scan] != '%') continue;
+            const std::string_view rest(format + scan + 1);
+            if (rest.starts_with("%")) {
+                ++scan;
+                continue;
+            }
+            Conversion found = Conversion::none;
+            if (rest.starts_with("d")) found = Conversion::asInt;
+            if (rest.starts_with("ld")) found = Conversion::asLong;
+            if (rest.starts_with("s")) found = Conversion::asText;
+            if (found == Conversion::none) detail::messageFormatDoesNotFitItsValues();
+            scan += found == Conversion::asLong ? 3 : 2;
+            return found;
+        }
+        return Conversion::none;
+    }
+
+    When when_ = When::never;
+    const char* format_ = nullptr;
+    std::array<Arg, 2> args_{};
+    std::size_t count_ = 0;
+};
+
+// The message for error answers, or for every answer but ok. Without values
+// named, it shows the code and the error number ("(%ld) (%ld)").
+template <class... S>
+    requires(std::same_as<S, Shown> && ...)
+consteval Report onError(const char* format, S... shown) {
+    if constexpr (sizeof...(S) == 0) {
+        return Report(When::error, format, {kCode, kErrorNumber});
+    } else {
+        return Report(When::error, format, {shown...});
+    }
+}
+template <class... S>
+    requires(std::same_as<S, Shown> && ...)
+consteval Report unlessOk(const char* format, S... shown) {
+    if constexpr (sizeof...(S) == 0) {
+        return Report(When::notOk, format, {kCode, kErrorNumber});
+    } else {
+        return Report(When::notOk, format, {shown...});
+    }
+}
+
 // Runs `call(Dwarf_Error*)` and sorts its answer.
 template <class Call>
 Answer ask(Dwarf_Debug dbg, Call&& call) {
@@ -38,24 +135,26 @@ Answer ask(Dwarf_Debug dbg, Call&& call) {
     if (answer.code != DW_DLV_OK && answer.code != DW_DLV_NO_ENTRY) {
         if (err != nullptr) {
             answer.errorNumber = static_cast<long>(dwarf_errno(err));
-            const char* text = dwarf_errmsg(err);
-            answer.errorText = text != nullptr ? text : "";
+            const char* errorText = dwarf_errmsg(err);
+            answer.errorText = errorText != nullptr ? errorText : "";
         }
     }
     if (err != nullptr) dwarf_dealloc_error(dbg, err);
     return answer;
 }
 
+// Runs `call(Dwarf_Error*)`, sorts its answer and prints `report` when the
+// answer is one it is for.
+template <class Call>
+Answer ask(Dwarf_Debug dbg, const Report& report, Call&& call) {
+    Answer answer = ask(dbg, std::forward<Call>(call));
+    report.print(answer);
+    return answer;
+}
+
 // Steps the reader's unit iteration to the next unit header. After it has
 // answered no entry, the next call starts again at the first unit.
-Answer nextUnitHeader(Dwarf_Debug dbg);
-
-// Visits the DIE of every compilation unit in image order. A unit whose DIE
-// cannot be had is reported and skipped. `visit(Dwarf_Die)` returns false to
-// end the walk at once. The answer is false when the unit iteration failed
-// (reported) or a visit ended it.
-template <class Visit>
-bool forEachUnit(Dwarf_Debug dbg, Visit&& visit);
+Answer nextUnitHeader(Dwarf_Debug dbg, const Report& report = {});
 
 // A move-only owner of one libdwarf object released through a function.
 template <class T, void (*Release)(Dwarf_Debug, T)>
@@ -77,6 +176,7 @@ public:
     Owner& operator=(const Owner&) = delete;
 
     T get() const { return value_; }
+    Dwarf_Debug debug() const { return dbg_; }
     explicit operator bool() const { return value_ != T{}; }
     void reset() {
         if (value_ != T{}) Release(dbg_, std::exchange(value_, T{}));
@@ -88,7 +188,7 @@ private:
 };
 
 inline void releaseDie(Dwarf_Debug, Dwarf_Die die) { dwarf_dealloc_die(die); }
-inline void releaseString(Dwarf_Debug dbg, char* text) { dwarf_dealloc(dbg, text, DW_DLA_STRING); }
+inline void releaseString(Dwarf_Debug dbg, char* string) { dwarf_dealloc(dbg, string, DW_DLA_STRING); }
 inline void releaseLineContext(Dwarf_Debug, Dwarf_Line_Context context) { dwarf_srclines_dealloc_b(context); }
 inline void releaseLocHead(Dwarf_Debug, Dwarf_Loc_Head_c head) { dwarf_loc_head_c_dealloc(head); }
 
@@ -97,90 +197,53 @@ using StringOwner = Owner<char*, releaseString>;
 using LineContextOwner = Owner<Dwarf_Line_Context, releaseLineContext>;
 using LocHeadOwner = Owner<Dwarf_Loc_Head_c, releaseLocHead>;
 
-template <class Visit>
-bool forEachUnit(Dwarf_Debug dbg, Visit&& visit) {
-    for (;;) {
-        const Answer next = nextUnitHeader(dbg);
-        if (next.error()) {
-            std::fprintf(stderr, "ERROR:  Attempting to dump address lines:  %s (%ld)\n", next.errorText.c_str(),
-                         next.errorNumber);
-            return false;
+// A move-only owner of a handle that stands on its own (the libdwarf reader,
+// the ELF handle), ended through a function whose return code `reset()`
+// hands back.
+template <class T, int (*End)(T)>
+class Handle {
+public:
+    Handle() = default;
+    explicit Handle(T value) : value_(value) {}
+    ~Handle() { reset(); }
+    Handle(Handle&& other) noexcept : value_(std::exchange(other.value_, T{})) {}
+    Handle& operator=(Handle&& other) noexcept {
+        if (this != &other) {
+            reset();
+            value_ = std::exchange(other.value_, T{});
         }
-        if (!next.ok()) return true;
-        Dwarf_Die rawUnit = nullptr;
-        const Answer unit =
-            ask(dbg, [&](Dwarf_Error* err) { return dwarf_siblingof_b(dbg, nullptr, true, &rawUnit, err); });
-        if (unit.error()) {
-            std::fprintf(stderr, "ERROR: Regetting cu_die: %s (%ld)", unit.errorText.c_str(),
-                         static_cast<long>(unit.code));
-            continue;
-        }
-        if (!unit.ok()) continue;
-        const DieOwner unitDie(dbg, rawUnit);
-        if (!visit(unitDie.get())) return false;
+        return *this;
     }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+
+    T get() const { return value_; }
+    explicit operator bool() const { return value_ != T{}; }
+    // Ends the handle now; the end function's return code, 0 when empty.
+    int reset() { return value_ != T{} ? End(std::exchange(value_, T{})) : 0; }
+
+private:
+    T value_{};
+};
+
+inline int finishDebug(Dwarf_Debug dbg) {
+    Dwarf_Error err = nullptr;
+    return dwarf_finish(dbg, &err);
 }
+inline int endElf(Elf* elf) { return elf_end(elf); }
 
-// The attributes of one DIE: each attribute, then the list.
-class AttrList {
-public:
-    AttrList() = default;
-    AttrList(Dwarf_Debug dbg, Dwarf_Attribute* attrs, Dwarf_Signed count)
-        : dbg_(dbg), attrs_(attrs), count_(count > 0 ? count : 0) {}
-    ~AttrList() { reset(); }
-    AttrList(AttrList&& other) noexcept
-        : dbg_(other.dbg_), attrs_(std::exchange(other.attrs_, nullptr)), count_(std::exchange(other.count_, 0)) {}
-    AttrList& operator=(AttrList&&) = delete;
-    AttrList(const AttrList&) = delete;
-    AttrList& operator=(const AttrList&) = delete;
-
-    Dwarf_Signed size() const { return count_; }
-    Dwarf_Attribute operator[](Dwarf_Signed i) const { return attrs_[i]; }
-    void reset() {
-        if (attrs_ == nullptr) return;
-        for (Dwarf_Signed i = 0; i < count_; ++i) dwarf_dealloc(dbg_, attrs_[i], DW_DLA_ATTR);
-        dwarf_dealloc(dbg_, attrs_, DW_DLA_LIST);
-        attrs_ = nullptr;
-        count_ = 0;
-    }
-
-private:
-    Dwarf_Debug dbg_ = nullptr;
-    Dwarf_Attribute* attrs_ = nullptr;
-    Dwarf_Signed count_ = 0;
-};
-
-// A unit's source-file list: each name, then the list.
-class SrcFiles {
-public:
-    SrcFiles(Dwarf_Debug dbg, char** names, Dwarf_Signed count)
-        : dbg_(dbg), names_(names), count_(count > 0 ? count : 0) {}
-    ~SrcFiles() {
-        if (names_ == nullptr) return;
-        for (Dwarf_Signed i = 0; i < count_; ++i) dwarf_dealloc(dbg_, names_[i], DW_DLA_STRING);
-        dwarf_dealloc(dbg_, names_, DW_DLA_LIST);
-    }
-    SrcFiles(const SrcFiles&) = delete;
-    SrcFiles& operator=(const SrcFiles&) = delete;
-
-    Dwarf_Signed size() const { return count_; }
-    const char* operator[](Dwarf_Signed i) const { return names_[i]; }
-
-private:
-    Dwarf_Debug dbg_;
-    char** names_;
-    Dwarf_Signed count_;
-};
+using DebugHandle = Handle<Dwarf_Debug, finishDebug>;
+using ElfHandle = Handle<Elf*, endElf>;
 
 }  // namespace kestab::dw
 
 namespace kestab {
 
-// The handles behind a DebugReader: the libdwarf reader is finished before
-// the ELF handle it reads from is ended.
+// The handles behind a DebugReader. Members end in reverse order: the
+// libdwarf reader is finished before the ELF handle it reads from is ended.
 struct DebugReader::Handles {
-    Elf* elf = nullptr;
-    Dwarf_Debug dbg = nullptr;
+    dw::ElfHandle elf;
+    dw::DebugHandle dbg;
 };
 
 }  // namespace kestab

@@ -1,10 +1,9 @@
 #include "dwarf/line_table_pass.h"
 
-#include <cstdio>
 #include <string>
 
-#include "dwarf/die_collector.h"
-#include "dwarf/dwarf_access.h"
+#include "dwarf/die.h"
+#include "dwarf/source_paths.h"
 
 namespace kestab {
 
@@ -12,32 +11,25 @@ namespace {
 
 using dw::Answer;
 using dw::ask;
+using dw::onError;
 
 // Writes the @ lines of one unit's line table.
-void dumpCuAddressLines(Dwarf_Debug dbg, Dwarf_Die unitDie, MapModel& model, MapStream& out) {
+void dumpCuAddressLines(Dwarf_Debug dbg, const dw::Die& unit, MapModel& model, MapStream& out) {
+    constexpr dw::Report kTableFailed = onError("ERROR: dwarf_srclines failed: (%ld). Error number: (%ld)");
     Dwarf_Unsigned version = 0;
     Dwarf_Small tableCount = 0;
     Dwarf_Line_Context rawContext = nullptr;
-    const Answer table = ask(
-        dbg, [&](Dwarf_Error* err) { return dwarf_srclines_b(unitDie, &version, &tableCount, &rawContext, err); });
-    if (table.error()) {
-        std::fprintf(stderr, "ERROR: dwarf_srclines failed: (%ld). Error number: (%ld)", static_cast<long>(table.code),
-                     table.errorNumber);
-        return;
-    }
+    const Answer table = ask(dbg, kTableFailed, [&](Dwarf_Error* err) {
+        return dwarf_srclines_b(unit.get(), &version, &tableCount, &rawContext, err);
+    });
     if (!table.ok()) return;
     const dw::LineContextOwner context(dbg, rawContext);
 
     Dwarf_Line* lines = nullptr;
     Dwarf_Signed lineCount = 0;
-    const Answer rows = ask(dbg, [&](Dwarf_Error* err) {
+    const Answer rows = ask(dbg, kTableFailed, [&](Dwarf_Error* err) {
         return dwarf_srclines_from_linecontext(context.get(), &lines, &lineCount, err);
     });
-    if (rows.error()) {
-        std::fprintf(stderr, "ERROR: dwarf_srclines failed: (%ld). Error number: (%ld)", static_cast<long>(rows.code),
-                     rows.errorNumber);
-        return;
-    }
     if (!rows.ok()) return;
 
     // Rows name the same few files again and again: remember the file
@@ -48,22 +40,17 @@ void dumpCuAddressLines(Dwarf_Debug dbg, Dwarf_Die unitDie, MapModel& model, Map
     for (Dwarf_Signed i = 0; i < lineCount; ++i) {
         const Dwarf_Line line = lines[i];
         char* rawName = nullptr;
-        const Answer source = ask(dbg, [&](Dwarf_Error* err) { return dwarf_linesrc(line, &rawName, err); });
+        const Answer source = ask(dbg, onError("ERROR: dwarf_linesrc failed: (%ld). Error number: (%ld)"),
+                                  [&](Dwarf_Error* err) { return dwarf_linesrc(line, &rawName, err); });
         const dw::StringOwner nameOwner(dbg, source.ok() ? rawName : nullptr);
         Dwarf_Addr address = 0;
-        const Answer addressAnswer = ask(dbg, [&](Dwarf_Error* err) { return dwarf_lineaddr(line, &address, err); });
-        if (source.error())
-            std::fprintf(stderr, "ERROR: dwarf_linesrc failed: (%ld). Error number: (%ld)",
-                         static_cast<long>(source.code), source.errorNumber);
-        if (addressAnswer.error())
-            std::fprintf(stderr, "ERROR: dwarf_lineaddr failed: (%ld). Error number: (%ld)",
-                         static_cast<long>(addressAnswer.code), addressAnswer.errorNumber);
+        const Answer addressAnswer = ask(dbg, onError("ERROR: dwarf_lineaddr failed: (%ld). Error number: (%ld)"),
+                                         [&](Dwarf_Error* err) { return dwarf_lineaddr(line, &address, err); });
         if (!addressAnswer.ok()) address = 0;
         Dwarf_Unsigned lineNumber = 0;
-        const Answer numberAnswer = ask(dbg, [&](Dwarf_Error* err) { return dwarf_lineno(line, &lineNumber, err); });
-        if (numberAnswer.error())
-            std::fprintf(stderr, "ERROR: dwarf_lineno failed: (%ld). Error number: (%ld)",
-                         static_cast<long>(numberAnswer.code), numberAnswer.errorNumber);
+        const Answer numberAnswer =
+            ask(dbg, onError("ERROR: dwarf_lineno failed: (%ld). Error number: (%ld)"),
+                [&](Dwarf_Error* err) { return dwarf_lineno(line, &lineNumber, err); });
         if (!numberAnswer.ok()) lineNumber = static_cast<Dwarf_Unsigned>(-1);
 
         // A row without a readable name matches no file.
@@ -84,9 +71,9 @@ void dumpCuAddressLines(Dwarf_Debug dbg, Dwarf_Die unitDie, MapModel& model, Map
 }  // namespace
 
 bool dumpAddressLines(DebugReader& reader, MapModel& model, MapStream& out) {
-    Dwarf_Debug dbg = reader.handles().dbg;
-    return dw::forEachUnit(dbg, [&](Dwarf_Die unitDie) {
-        dumpCuAddressLines(dbg, unitDie, model, out);
+    Dwarf_Debug dbg = reader.handles().dbg.get();
+    return dw::forEachUnit(dbg, [&](const dw::Die& unit) {
+        dumpCuAddressLines(dbg, unit, model, out);
         return true;
     });
 }

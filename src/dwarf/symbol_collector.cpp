@@ -1,0 +1,140 @@
+#include "dwarf/symbol_collector.h"
+
+namespace kestab::dw {
+
+namespace {
+
+// A function's end is written as the address of its last halfword: high_pc,
+// the first address past the function, less two.
+constexpr std::uint32_t kFunctionEndBeforeHighPc = 2;
+
+// The register byte is widened with its sign: registers 0..31 stay as they
+// are and the kAddressRegisterByte of an address becomes -1, which the S
+// line shows as "1:ffffffff".
+std::int32_t widenRegisterByte(std::uint8_t registerByte) { return static_cast<std::int8_t>(registerByte); }
+
+}  // namespace
+
+void SymbolCollector::collect(Dwarf_Half tag, const AttributeList& attrs) {
+    SymbolAttributes symbol = read(tag == DW_TAG_subprogram, attrs);
+    followDeclaration(symbol);
+    commit(symbol);
+}
+
+SymbolAttributes SymbolCollector::read(bool isFunction, const AttributeList& attrs) {
+    SymbolAttributes symbol;
+    symbol.isFunction = isFunction;
+    attrs.visit([&](const Attribute& attr) { readAttribute(attr, symbol); }, kNumberUnreadable);
+    return symbol;
+}
+
+void SymbolCollector::readAttribute(const Attribute& attr, SymbolAttributes& symbol) {
+    const bool isFunction = symbol.isFunction;
+    switch (attr.number()) {
+        case DW_AT_decl_file:
+            symbol.hasDeclFile = true;
+            readDeclFile(attr, symbol);
+            break;
+        case DW_AT_name:
+            symbol.hasName = true;
+            attr.string(symbol.name, kValueUnreadable);
+            break;
+        case DW_AT_specification: {
+            std::uint32_t offset = 0;
+            symbol.declaration.reset();
+            if (attr.reference(offset).ok()) symbol.declaration = offset;
+            break;
+        }
+        case DW_AT_low_pc:
+            if (isFunction) readAddress(attr, symbol.lowPc);
+            break;
+        case DW_AT_high_pc:
+            if (isFunction) readAddress(attr, symbol.highPc);
+            break;
+        case DW_AT_external:
+            if (!isFunction) {
+                symbol.hasExternal = true;
+                symbol.external = readExternalFlag(attr);
+            }
+            break;
+        case DW_AT_location:
+            if (!isFunction) symbol.hasLocation = decodeLocation(attr, symbol.location);
+            break;
+        case DW_AT_type:
+            if (!isFunction) {
+                symbol.hasType = true;
+                readType(attr, symbol);
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void SymbolCollector::readAddress(const Attribute& attr, std::optional<std::uint32_t>& address) {
+    Dwarf_Addr value = 0;
+    if (attr.address(value, kValueUnreadable).ok()) address = static_cast<std::uint32_t>(value);
+}
+
+void SymbolCollector::readDeclFile(const Attribute& attr, SymbolAttributes& symbol) {
+    Dwarf_Unsigned file = 0;
+    if (!attr.unsignedConstant(file, kValueUnreadable).ok() || file == 0 || file > sourceFiles_.size()) return;
+    const std::int32_t index = model_.files.find(sourceFiles_[file - 1]);
+    if (index >= 0) symbol.fileIndex = static_cast<std::uint32_t>(index);
+}
+
+void SymbolCollector::readType(const Attribute& attr, SymbolAttributes& symbol) {
+    attr.reference(symbol.typeRef, unlessOk("ref formwith no ref?!: (%ld) (%ld)"));
+}
+
+// The file is the definition's own; the compiler leaves it out only when it
+// equals the declaration's.
+void SymbolCollector::followDeclaration(SymbolAttributes& symbol) {
+    const bool isFunction = symbol.isFunction;
+    const bool lacksSome =
+        !symbol.hasName || !symbol.hasDeclFile || (!isFunction && (!symbol.hasType || !symbol.hasExternal));
+    if (!symbol.declaration || !lacksSome) return;
+    Die declaration;
+    if (!Die::atOffset(dbg_, *symbol.declaration, declaration).ok()) return;
+    // The has... fields stay those of the definition's own attributes.
+    declaration.attributes().visit([&](const Attribute& attr) {
+        if (attr.number() == DW_AT_decl_file && !symbol.hasDeclFile) {
+            readDeclFile(attr, symbol);
+        } else if (attr.number() == DW_AT_name && !symbol.hasName) {
+            attr.string(symbol.name, kValueUnreadable);
+        } else if (attr.number() == DW_AT_type && !symbol.hasType && !isFunction) {
+            readType(attr, symbol);
+        } else if (attr.number() == DW_AT_external && !symbol.hasExternal && !isFunction) {
+            symbol.external = readExternalFlag(attr);
+        }
+    });
+}
+
+void SymbolCollector::commit(const SymbolAttributes& symbol) {
+    if (!symbol.fileIndex || symbol.name.empty()) return;
+    SymbolEntry entry;
+    // The name is pooled even for a variable that is then dropped for want
+    // of a location.
+    entry.name = model_.pool.append(symbol.name);
+    entry.fileIndex = *symbol.fileIndex;
+    if (symbol.isFunction) {
+        entry.typeFlags = symflag::kFunction;
+        entry.address = symbol.lowPc.value_or(0);
+        if (symbol.highPc) entry.aux2 = *symbol.highPc - kFunctionEndBeforeHighPc;
+        model_.symbols.push_back(entry);
+        return;
+    }
+    if (!symbol.hasLocation) return;
+    entry.typeRef = symbol.typeRef;
+    entry.address = symbol.location.operand;
+    entry.aux1 = widenRegisterByte(symbol.location.registerByte);
+    entry.typeFlags = symflag::kNotExternal;
+    if (symbol.external) {
+        entry.aux1 = 1;
+        entry.typeFlags &= ~symflag::kNotExternal;
+    }
+    if (symbol.location.inRegister) entry.typeFlags |= symflag::kRegister;
+    model_.symbols.push_back(entry);
+}
+
+}  // namespace kestab::dw

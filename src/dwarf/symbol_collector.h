@@ -1,0 +1,76 @@
+// The rows of the symbol table: one per function, formal parameter or
+// variable DIE that names a known source file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dwarf/attribute_decoders.h"
+#include "dwarf/die.h"
+#include "tables/map_model.h"
+
+namespace kestab::dw {
+
+// Messages of the DIE walk about attributes: a number that cannot be read
+// (where the walk reports it), and a string, constant or address value that
+// cannot be read.
+inline constexpr Report kNumberUnreadable = unlessOk("dwarf_whatattr entry missing (%ld) (%ld)");
+inline constexpr Report kValueUnreadable = onError("Cannot get formstr/p....(%ld)", kCode);
+
+// What a symbol DIE states, as read from its attributes (and those of its
+// declaration). An attribute that comes twice is read twice, in order.
+struct SymbolAttributes {
+    bool isFunction = false;
+
+    bool hasName = false;
+    std::string name;  // empty when absent or unreadable
+    bool hasDeclFile = false;
+    std::optional<std::uint32_t> fileIndex;  // DW_AT_decl_file's row in the file table, when there
+    // The .debug_info offset of the declaration DW_AT_specification names.
+    std::optional<std::uint32_t> declaration;
+
+    // Functions only.
+    std::optional<std::uint32_t> lowPc;
+    std::optional<std::uint32_t> highPc;
+
+    // Parameters and variables only.
+    bool hasType = false;
+    std::uint32_t typeRef = 0;
+    bool hasExternal = false;
+    bool external = false;
+    bool hasLocation = false;  // a location was decoded
+    Location location;
+};
+
+class SymbolCollector {
+public:
+    // `sourceFiles` are the current unit's normalized source-file names,
+    // entry n-1 for DW_AT_decl_file n.
+    SymbolCollector(Dwarf_Debug dbg, MapModel& model, const std::vector<std::string>& sourceFiles)
+        : dbg_(dbg), model_(model), sourceFiles_(sourceFiles) {}
+
+    // Reads a DW_TAG_subprogram, DW_TAG_formal_parameter or DW_TAG_variable
+    // DIE, completes it from its declaration and adds its row when it is
+    // kept.
+    void collect(Dwarf_Half tag, const AttributeList& attrs);
+
+private:
+    SymbolAttributes read(bool isFunction, const AttributeList& attrs);
+    // A definition that refers to its declaration takes the name, type and
+    // external flag it lacks from there.
+    void followDeclaration(SymbolAttributes& symbol);
+    void commit(const SymbolAttributes& symbol);
+
+    void readAttribute(const Attribute& attr, SymbolAttributes& symbol);
+    void readDeclFile(const Attribute& attr, SymbolAttributes& symbol);
+    void readAddress(const Attribute& attr, std::optional<std::uint32_t>& address);
+    void readType(const Attribute& attr, SymbolAttributes& symbol);
+
+    Dwarf_Debug dbg_;
+    MapModel& model_;
+    const std::vector<std::string>& sourceFiles_;
+};
+
+}  // namespace kestab::dw
