@@ -109,21 +109,22 @@ private:
 // named, it shows the code and the error number ("(%ld) (%ld)").
 template <class... S>
     requires(std::same_as<S, Shown> && ...)
-consteval Report onError(const char* format, S... shown) {
+consteval Report makeReport(When when, const char* format, S... shown) {
     if constexpr (sizeof...(S) == 0) {
-        return Report(When::error, format, {kCode, kErrorNumber});
+        return Report(when, format, {kCode, kErrorNumber});
     } else {
-        return Report(When::error, format, {shown...});
+        return Report(when, format, {shown...});
     }
 }
 template <class... S>
     requires(std::same_as<S, Shown> && ...)
+consteval Report onError(const char* format, S... shown) {
+    return makeReport(When::error, format, shown...);
+}
+template <class... S>
+    requires(std::same_as<S, Shown> && ...)
 consteval Report unlessOk(const char* format, S... shown) {
-    if constexpr (sizeof...(S) == 0) {
-        return Report(When::notOk, format, {kCode, kErrorNumber});
-    } else {
-        return Report(When::notOk, format, {shown...});
-    }
+    return makeReport(When::notOk, format, shown...);
 }
 
 // Runs `call(Dwarf_Error*)` and sorts its answer.
