@@ -13,8 +13,8 @@ namespace {
 using dw::Answer;
 using dw::ask;
 
-// Writes the @ lines of one unit's line table.
-void dumpCuAddressLines(Dwarf_Debug dbg, Dwarf_Die unitDie, MapModel& model, MapStream& out) {
+// Appends the rows of one unit's line table.
+void collectCuAddressLines(Dwarf_Debug dbg, Dwarf_Die unitDie, MapModel& model) {
     Dwarf_Unsigned version = 0;
     Dwarf_Small tableCount = 0;
     Dwarf_Line_Context rawContext = nullptr;
@@ -74,19 +74,17 @@ void dumpCuAddressLines(Dwarf_Debug dbg, Dwarf_Die unitDie, MapModel& model, Map
             haveLast = true;
         }
         if (lastIndex < 0) continue;
-        out.printf("@%04x: F:%03u L:%u", static_cast<unsigned>(static_cast<std::uint32_t>(address)),
-                   static_cast<unsigned>(lastIndex), static_cast<unsigned>(static_cast<std::uint32_t>(lineNumber)));
-        out.endLine();
-        ++model.addressEntryCount;
+        model.lineRows.push_back({static_cast<std::uint32_t>(address), static_cast<std::uint32_t>(lastIndex),
+                                  static_cast<std::uint32_t>(lineNumber)});
     }
 }
 
 }  // namespace
 
-bool dumpAddressLines(DebugReader& reader, MapModel& model, MapStream& out) {
+bool collectAddressLines(DebugReader& reader, MapModel& model) {
     Dwarf_Debug dbg = reader.handles().dbg;
     return dw::forEachUnit(dbg, [&](Dwarf_Die unitDie) {
-        dumpCuAddressLines(dbg, unitDie, model, out);
+        collectCuAddressLines(dbg, unitDie, model);
         return true;
     });
 }

@@ -30,16 +30,7 @@ bool MapStream::create(const std::string& path) {
     return file_ != nullptr;
 }
 
-void MapStream::createInMemory() {
-    inMemory_ = true;
-    memory_.clear();
-}
-
 void MapStream::write(std::string_view text) {
-    if (inMemory_) {
-        memory_.append(text);
-        return;
-    }
     if (file_ == nullptr) return;
     if (!text.empty() && std::fwrite(text.data(), 1, text.size(), file_) != text.size()) failed_ = true;
 }

@@ -17,11 +17,6 @@ public:
 
     // Creates or truncates `path`; false when it cannot be created.
     bool create(const std::string& path);
-    // Makes this a stream whose text collects in memory (text()), for lines
-    // that are made before their place in the file is reached.
-    void createInMemory();
-    const std::string& text() const { return memory_; }
-
     // Writes text as it stands (no line end).
     void write(std::string_view text);
     // printf-style text without line end.
@@ -35,8 +30,6 @@ public:
 private:
     std::FILE* file_ = nullptr;
     bool failed_ = false;
-    bool inMemory_ = false;
-    std::string memory_;
 };
 
 }  // namespace kestab

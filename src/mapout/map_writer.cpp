@@ -4,6 +4,17 @@
 
 namespace kestab {
 
+namespace {
+
+// The name as a MAP line may hold it: line ends inside become '?'.
+std::string oneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\r' || c == '\n') c = '?';
+    return text;
+}
+
+}  // namespace
+
 void writeMapHeader(MapStream& out) {
     out.printf("# VORNEX ASCII Map file, Version:%d.%d.", 1, 1);
     out.endLine();
@@ -29,10 +40,10 @@ void writeFileLines(const MapModel& model, MapStream& out, const std::string& li
         const std::string path = i == 0 ? stored : toDrivePath(stored);
         if (echo) std::printf("F%-4u: %s\n", i, path.c_str());
         if (fileExists("", path)) {
-            out.printf("File %-2u : %s", i, path.c_str());
+            out.printf("File %-2u : %s", i, oneLine(path).c_str());
             out.endLine();
         } else if (fileExists(libraryDir, stored)) {
-            out.printf("File %-2u : %s%s", i, libraryDir.c_str(), path.c_str());
+            out.printf("File %-2u : %s", i, oneLine(libraryDir + path).c_str());
             out.endLine();
         }
     }
@@ -50,7 +61,7 @@ bool writeSymbolLines(const MapModel& model, MapStream& out, bool echo) {
         const bool isArray = (symbol.typeFlags & symflag::kArray) != 0 && symbol.aux2 < dims.size();
         const std::uint32_t field2 = isArray ? dims[symbol.aux2] : symbol.aux2;
         out.printf("S%-4u: F:%03u T:%04x A:%04x 1:%04x 2:%04x %s", i, symbol.fileIndex, symbol.typeFlags,
-                   symbol.address, aux1, field2, name.c_str());
+                   symbol.address, aux1, field2, oneLine(name).c_str());
         if (isArray) {
             // The sizes follow the count; a run that would reach past the
             // list is left out rather than read beyond it.
@@ -64,6 +75,22 @@ bool writeSymbolLines(const MapModel& model, MapStream& out, bool echo) {
         out.endLine();
     }
     return true;
+}
+
+void writeAddressLine(MapStream& out, std::uint32_t address, std::uint32_t file, std::uint32_t line) {
+    out.printf("@%04x: F:%03u L:%u", address, file, line);
+    out.endLine();
+}
+
+void writeLineTableLines(MapModel& model, MapStream& out) {
+    for (const AddressRow& row : model.lineRows) {
+        writeAddressLine(out, row.address, row.file, row.line);
+        ++model.addressEntryCount;
+    }
+}
+
+void writeListingLines(const std::vector<ListingEntry>& entries, MapStream& out) {
+    for (const ListingEntry& entry : entries) writeAddressLine(out, entry.address, 0, entry.line);
 }
 
 void writeMapEnd(MapStream& out) { out.write("# End of file."); }

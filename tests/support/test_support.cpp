@@ -153,6 +153,14 @@ fs::path makeToolkit(const fs::path& dir, const fs::path& objdump) {
     return dir;
 }
 
+fs::path makeScriptToolkit(const fs::path& dir, const std::string& body) {
+    fs::create_directories(dir / "bin");
+    const fs::path script = dir / "bin" / "arm-elf-objdump";
+    writeFile(script, "#!/bin/sh\n" + body);
+    fs::permissions(script, fs::perms::owner_all);
+    return dir;
+}
+
 namespace {
 std::string regEscape(const std::string& text) {
     std::string out;

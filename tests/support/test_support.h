@@ -67,6 +67,10 @@ fs::path kestabBinary();
 // arm-none-eabi-objdump) and returns `dir`.
 fs::path makeToolkit(const fs::path& dir, const fs::path& objdump = "/usr/bin/arm-none-eabi-objdump");
 
+// Makes `dir`/bin/arm-elf-objdump a stand-in objdump: a shell script whose
+// body (after "#!/bin/sh") is `body`. Returns `dir`.
+fs::path makeScriptToolkit(const fs::path& dir, const std::string& body);
+
 // Writes a regedit-style store naming `toolkitDir` as the GNUARM7 LPC2000
 // toolkit directory and, when not empty, `libToolkitDir` as the GNUARM7
 // toolkitDir. Returns the store's path.
