@@ -133,13 +133,14 @@ TEST(MapWriter, LineEndsInsideNamesAreWrittenAsQuestionMarks) {
 // as address entries.
 TEST(MapWriter, AddressLinesOfLineTablesAndListing) {
     MapModel model;
-    model.lineRows = {{0x1a, 1, 10}, {0x12345678, 12, 4294967295u}};
+    model.lineRows = {{0x1a, 1, 10}, {0x12345678, 12, 4294967295u}, {0xabcde, 1234, 0}, {0xffffffff, 75, 100}};
     EXPECT_EQ(written([&](MapStream& out) {
                   writeLineTableLines(model, out);
                   writeListingLines({{0x8000, 7}, {0, 1}}, out);
               }),
-              "@001a: F:001 L:10\r\n@12345678: F:012 L:4294967295\r\n@8000: F:000 L:7\r\n@0000: F:000 L:1\r\n");
-    EXPECT_EQ(model.addressEntryCount, 2u);
+              "@001a: F:001 L:10\r\n@12345678: F:012 L:4294967295\r\n@abcde: F:1234 L:0\r\n"
+              "@ffffffff: F:075 L:100\r\n@8000: F:000 L:7\r\n@0000: F:000 L:1\r\n");
+    EXPECT_EQ(model.addressEntryCount, 4u);
 }
 
 TEST(MapWriter, SummaryLineUnlessQuiet) {

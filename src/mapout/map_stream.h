@@ -28,6 +28,8 @@ public:
     bool close();
 
 private:
+    static constexpr std::size_t kBufferSize = 1 << 16;
+
     std::FILE* file_ = nullptr;
     bool failed_ = false;
 };

@@ -1,6 +1,8 @@
 #include "mapout/map_writer.h"
 
+#include <charconv>
 #include <cstdio>
+#include <cstring>
 
 namespace kestab {
 
@@ -77,9 +79,33 @@ bool writeSymbolLines(const MapModel& model, MapStream& out, bool echo) {
     return true;
 }
 
+// `value` in `base` at `p`, with leading zeros to at least `width` digits;
+// returns the end.
+char* appendNumber(char* p, std::uint32_t value, int base, std::size_t width) {
+    char digits[16];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value, base);
+    static_cast<void>(ec);
+    const auto count = static_cast<std::size_t>(end - digits);
+    for (std::size_t i = count; i < width; ++i) *p++ = '0';
+    std::memcpy(p, digits, count);
+    return p + count;
+}
+
+// "@%04x: F:%03u L:%u" and CR LF, made by hand: there is one such line per
+// line-table row and per listing address, and they are written after the
+// listing has ended, where every microsecond counts.
 void writeAddressLine(MapStream& out, std::uint32_t address, std::uint32_t file, std::uint32_t line) {
-    out.printf("@%04x: F:%03u L:%u", address, file, line);
-    out.endLine();
+    char text[64];
+    char* p = text;
+    *p++ = '@';
+    p = appendNumber(p, address, 16, 4);
+    std::memcpy(p, ": F:", 4);
+    p = appendNumber(p + 4, file, 10, 3);
+    std::memcpy(p, " L:", 3);
+    p = appendNumber(p + 3, line, 10, 1);
+    *p++ = '\r';
+    *p++ = '\n';
+    out.write(std::string_view(text, static_cast<std::size_t>(p - text)));
 }
 
 void writeLineTableLines(MapModel& model, MapStream& out) {
