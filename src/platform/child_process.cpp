@@ -11,7 +11,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
@@ -37,10 +36,16 @@ constexpr std::size_t kCopyBufferSize = 32768;
 constexpr std::size_t kReadSize = kCopyBufferSize - 1;
 constexpr int kForwardedSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// The process group of the running child, for the signal handler.
+// The process group of the running child, for the signal handler; while a
+// child is being started its group is not known yet, and a signal that
+// comes then is left for the starting thread to act on.
 std::atomic<pid_t> runningGroup{0};
+std::atomic<bool> starting{false};
+std::atomic<int> pendingSignal{0};
 
 extern "C" void killGroupAndDie(int sig) {
+    pendingSignal.store(sig);
+    if (starting.load()) return;
     const pid_t group = runningGroup.load();
     if (group > 0) ::kill(-group, SIGKILL);
     // The handler was reset to the default on entry (SA_RESETHAND) and the
@@ -64,22 +69,27 @@ void installGroupKiller() {
     });
 }
 
-// Blocks the forwarded signals for its life, so none arrives between the
-// start of the child and the moment its group is known to the handler.
-class ForwardedSignalsBlocked {
+// Marks the start of a child for its life; the child's group is made known
+// with started(), and a signal that came in between is acted on there.
+class Starting {
 public:
-    ForwardedSignalsBlocked() {
-        sigset_t set;
-        sigemptyset(&set);
-        for (const int sig : kForwardedSignals) sigaddset(&set, sig);
-        ::pthread_sigmask(SIG_BLOCK, &set, &old_);
+    Starting() { starting.store(true); }
+    // A child that could not be started leaves no group to kill.
+    ~Starting() {
+        starting.store(false);
+        if (const int sig = pendingSignal.exchange(0)) ::raise(sig);
     }
-    ~ForwardedSignalsBlocked() { ::pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
-    ForwardedSignalsBlocked(const ForwardedSignalsBlocked&) = delete;
-    ForwardedSignalsBlocked& operator=(const ForwardedSignalsBlocked&) = delete;
+    Starting(const Starting&) = delete;
+    Starting& operator=(const Starting&) = delete;
 
-private:
-    sigset_t old_;
+    void started(pid_t group) {
+        runningGroup.store(group);
+        starting.store(false);
+        if (const int sig = pendingSignal.exchange(0)) {
+            ::kill(-group, SIGKILL);
+            ::raise(sig);
+        }
+    }
 };
 
 // Keeps `fd` clear of 0, 1 and 2, so that placing the child's standard
@@ -148,7 +158,6 @@ namespace {
 class Child {
 public:
     explicit Child(pid_t pid) : pid_(pid) {
-        runningGroup.store(pid_);
 #ifdef SYS_pidfd_open
         const long fd = ::syscall(SYS_pidfd_open, pid_, 0);
         if (fd >= 0) pidfd_.reset(static_cast<int>(fd));
@@ -327,11 +336,12 @@ CaptureResult runCaptured(const std::string& program, const std::vector<std::str
     installGroupKiller();
     std::optional<Child> child;
     {
-        const ForwardedSignalsBlocked blocked;
+        Starting start;
         pid_t pid = -1;
         if (const int error = spawnChild(program, args, inRead.get(), outWrite.get(), pid))
             return {CaptureOutcome::StartFailed, error};
         child.emplace(pid);
+        start.started(pid);
     }
     // From here only the child holds a write end of the output pipe. The
     // input pipe is released at once: a child that reads its standard input
