@@ -34,6 +34,9 @@ namespace {
 
 constexpr std::size_t kCopyBufferSize = 32768;
 constexpr std::size_t kReadSize = kCopyBufferSize - 1;
+// Room in the output pipe, so objdump seldom waits for the copy when the
+// copying thread does not get a core at once (the system may allow less).
+constexpr int kOutputPipeSize = 1 << 20;
 constexpr int kForwardedSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // The process group of the running child, for the signal handler; while a
@@ -330,6 +333,7 @@ CaptureResult runCaptured(const std::string& program, const std::vector<std::str
                           const OutputSink& sink) {
     Fd outRead, outWrite, inRead, inWrite;
     if (!makePipe(outRead, outWrite) || !makePipe(inRead, inWrite)) return {CaptureOutcome::SetupFailed, errno};
+    ::fcntl(outWrite.get(), F_SETPIPE_SZ, kOutputPipeSize);  // a smaller pipe serves as well
     Fd file = openOutputFile(outputPath);
     if (!file.valid()) return {CaptureOutcome::CreateFailed, errno};
 
