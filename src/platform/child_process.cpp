@@ -37,6 +37,7 @@ constexpr std::size_t kReadSize = kCopyBufferSize - 1;
 // Room in the output pipe, so objdump seldom waits for the copy when the
 // copying thread does not get a core at once (the system may allow less).
 constexpr int kOutputPipeSize = 1 << 20;
+constexpr int kGatherMs = 1;
 constexpr int kForwardedSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // The process group of the running child, for the signal handler; while a
@@ -313,6 +314,10 @@ CopyResult copyOutput(int pipeRead, int file, const Child& child, int silenceLim
             if (const int error = writeAll(file, buffer, size)) return {CopyEnd::WriteFailed, error};
             if (sink) sink(std::string_view(buffer, size));
             silentAt = nowMs() + silenceLimitMs;
+            // The pipe is drained: let it fill for a moment rather than
+            // wake for every small write of the child (the pipe holds far
+            // more than the child writes meanwhile).
+            if (size < kReadSize) ::poll(nullptr, 0, kGatherMs);
         } else if (endFd ? fds[1].revents != 0 : child.hasEnded()) {
             return {CopyEnd::ChildEnded};
         }
