@@ -3,6 +3,8 @@
 // fields overwritten, bytes of the ELF and section headers changed.
 // Without libelf (the Windows build) the known answers of the fixtures
 // below still hold, and every image is read without a fault.
+#include "dwarf/elf_image.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "dwarf/elf_image.h"
 #include "dwarf/image_checks.h"
 
 #ifdef KESTAB_HAVE_LIBELF
@@ -119,8 +120,8 @@ void libelfSections(Elf* elf, Answers& a) {
 
 Answers libelfAnswers(const Bytes& bytes) {
     const fs::path file = fs::temp_directory_path() / ("kestab-elf-" + std::to_string(::getpid()) + ".tmp");
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     Answers a;
     const int fd = ::open(file.c_str(), O_RDONLY);
     elf_version(EV_CURRENT);
@@ -131,9 +132,10 @@ Answers libelfAnswers(const Bytes& bytes) {
         a.kind = elf_kind(elf) == ELF_K_ELF ? 2 : elf_kind(elf) == ELF_K_AR ? 1 : 0;
         a.header32 = a.kind == 2 && elf32_getehdr(elf) != nullptr;
         if (a.kind == 2) libelfSections(elf, a);
-        a.marker = libelfHasSection(elf, ".asd")     ? 1
-                   : libelfHasSection(elf, ".debug") ? 2
-                   : libelfHasSection(elf, ".debug_info") ? 3 : 0;
+        a.marker = libelfHasSection(elf, ".asd")          ? 1
+                   : libelfHasSection(elf, ".debug")      ? 2
+                   : libelfHasSection(elf, ".debug_info") ? 3
+                                                          : 0;
         if (a.header32) a.damaged = dw::damagedLibdwarfSection(elf);
         elf_end(elf);
     }
@@ -153,8 +155,8 @@ std::vector<Case> fixtureCases() {
     for (const fs::path& root : {fs::path(KESTAB_FIXTURE_DIR), fs::path(KESTAB_SOURCE_DIR) / "tests/fuzz/regressions"})
         for (const auto& entry : fs::recursive_directory_iterator(root))
             if (entry.is_regular_file() && entry.path().extension() == ".tmp")
-                cases.push_back({fs::relative(entry.path(), root.parent_path()).generic_string(),
-                                 readBytes(entry.path())});
+                cases.push_back(
+                    {fs::relative(entry.path(), root.parent_path()).generic_string(), readBytes(entry.path())});
     std::sort(cases.begin(), cases.end(), [](const Case& x, const Case& y) { return x.name < y.name; });
     return cases;
 }
@@ -176,19 +178,28 @@ void addMutants(const Case& base, std::vector<Case>& out) {
     const std::uint32_t shoff = get32(b, 32);
     const std::uint32_t shnum = b[48] | b[49] << 8;
     const std::uint32_t tableEnd = shoff + 40 * shnum;
-    const auto add = [&](const std::string& what, Bytes bytes) { out.push_back({base.name + " " + what, std::move(bytes)}); };
-    for (const std::size_t cut : {0u, 7u, 8u, 15u, 16u, 51u, 52u, 63u, 64u, shoff, shoff + 39, shoff + 40, tableEnd - 1})
+    const auto add = [&](const std::string& what, Bytes bytes) {
+        out.push_back({base.name + " " + what, std::move(bytes)});
+    };
+    for (const std::size_t cut :
+         {0u, 7u, 8u, 15u, 16u, 51u, 52u, 63u, 64u, shoff, shoff + 39, shoff + 40, tableEnd - 1})
         add("cut at " + std::to_string(cut), Bytes(b.begin(), b.begin() + std::min<std::size_t>(cut, b.size())));
     const std::vector<std::pair<std::size_t, std::vector<std::uint32_t>>> fields = {
-        {4, {0, 2, 3}}, {5, {0, 2, 3}}, {6, {0, 2}},                          // class, byte order, version
+        {4, {0, 2, 3}},
+        {5, {0, 2, 3}},
+        {6, {0, 2}},  // class, byte order, version
         {32, {0, 52, static_cast<std::uint32_t>(b.size()), static_cast<std::uint32_t>(b.size()) - 39, 0xffffffffu}},
-        {48, {0, 1, shnum + 1, 0xffff}}, {50, {0, 1, shnum - 1, shnum, 0xffff}}};
+        {48, {0, 1, shnum + 1, 0xffff}},
+        {50, {0, 1, shnum - 1, shnum, 0xffff}}};
     for (const auto& [at, values] : fields)
         for (const std::uint32_t v : values) {
             Bytes m = b;
-            if (at < 8) m[at] = static_cast<unsigned char>(v);
-            else if (at == 32) put32(m, at, v);
-            else put16(m, at, static_cast<std::uint16_t>(v));
+            if (at < 8)
+                m[at] = static_cast<unsigned char>(v);
+            else if (at == 32)
+                put32(m, at, v);
+            else
+                put16(m, at, static_cast<std::uint16_t>(v));
             add("field " + std::to_string(at) + "=" + std::to_string(v), std::move(m));
         }
     for (const std::uint32_t type : {2u, 8u}) {  // every section but the string tables a symbol table, then empty
@@ -243,11 +254,16 @@ TEST(ElfImage, AnswersAsLibelfOnEveryImage) {
         int marker;
         const char* damaged;
     } known[] = {
-        {"misc/text.tmp", 0, false, 0, ""},        {"misc/archive.tmp", 1, false, 0, ""},
-        {"misc/elf64.tmp", 2, false, 0, ""},       {"misc/asd.tmp", 2, true, 1, ""},
-        {"misc/dual.tmp", 2, true, 2, ""},         {"misc/nodebug.tmp", 2, true, 0, ""},
-        {"misc/badshstr.tmp", 2, true, 0, ""},     {"misc/small.tmp", 2, true, 3, ""},
-        {"gcc/multi.tmp", 2, true, 3, ""},         {"rnglists-two-good-units.tmp", 2, true, 3, ""},
+        {"misc/text.tmp", 0, false, 0, ""},
+        {"misc/archive.tmp", 1, false, 0, ""},
+        {"misc/elf64.tmp", 2, false, 0, ""},
+        {"misc/asd.tmp", 2, true, 1, ""},
+        {"misc/dual.tmp", 2, true, 2, ""},
+        {"misc/nodebug.tmp", 2, true, 0, ""},
+        {"misc/badshstr.tmp", 2, true, 0, ""},
+        {"misc/small.tmp", 2, true, 3, ""},
+        {"gcc/multi.tmp", 2, true, 3, ""},
+        {"rnglists-two-good-units.tmp", 2, true, 3, ""},
         {"rnglists-bad-length.tmp", 2, true, 3, ".debug_rnglists"},
         {"rnglists-compressed-bad-header.tmp", 2, true, 3, ".debug_rnglists"},
         {"rnglists-zdebug-bad-header.tmp", 2, true, 3, ".zdebug_rnglists"},

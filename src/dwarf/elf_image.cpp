@@ -48,18 +48,36 @@ std::uint64_t readBigEndian(std::span<const unsigned char> in) {
 // be read.
 std::uint32_t entrySize(std::uint32_t type, std::uint16_t machine) {
     switch (type) {
-        case 2: case 11: return 16;                        // symbol tables
-        case 4: return 12;                                 // relocations with addend
-        case 5: return machine == kMachineAlpha ? 8 : 4;   // hash table
-        case 6: case 9: return 8;                          // dynamic section, relocations
-        case 14: case 15: case 16: case 17: case 18: return 4;  // arrays, group, extended indices
-        case 0x6ffffff6: return 4;                         // GNU hash table
-        case 0x6ffffff7: return 20;                        // prelink library list
-        case 0x6ffffffa: return 24;                        // move table
-        case 0x6ffffffc: return 4;                         // symbol information
-        case 0x6ffffffe: return 16;                        // needed versions
-        case 0x6fffffff: return 2;                         // symbol versions
-        default: return 1;
+        case 2:
+        case 11:
+            return 16;  // symbol tables
+        case 4:
+            return 12;  // relocations with addend
+        case 5:
+            return machine == kMachineAlpha ? 8 : 4;  // hash table
+        case 6:
+        case 9:
+            return 8;  // dynamic section, relocations
+        case 14:
+        case 15:
+        case 16:
+        case 17:
+        case 18:
+            return 4;  // arrays, group, extended indices
+        case 0x6ffffff6:
+            return 4;  // GNU hash table
+        case 0x6ffffff7:
+            return 20;  // prelink library list
+        case 0x6ffffffa:
+            return 24;  // move table
+        case 0x6ffffffc:
+            return 4;  // symbol information
+        case 0x6ffffffe:
+            return 16;  // needed versions
+        case 0x6fffffff:
+            return 2;  // symbol versions
+        default:
+            return 1;
     }
 }
 

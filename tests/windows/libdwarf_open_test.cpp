@@ -36,9 +36,9 @@ Opened openAndCount(const std::string& relative) {
             Dwarf_Half version = 0, addressSize = 0, lengthSize = 0, extensionSize = 0, unitType = 0;
             Dwarf_Off abbrev = 0, typeOffset = 0;
             Dwarf_Sig8 signature{};
-            const int code = dwarf_next_cu_header_e(dbg, true, &unit, &length, &version, &abbrev, &addressSize,
-                                                    &lengthSize, &extensionSize, &signature, &typeOffset, &next,
-                                                    &unitType, &err);
+            const int code =
+                dwarf_next_cu_header_e(dbg, true, &unit, &length, &version, &abbrev, &addressSize, &lengthSize,
+                                       &extensionSize, &signature, &typeOffset, &next, &unitType, &err);
             if (code != DW_DLV_OK) break;
             dwarf_dealloc_die(unit);
             ++result.units;
