@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Cross-builds for Windows with MinGW-w64 and runs the result under Wine:
+# libdwarf 2.3.1 from the shared third-party sources into a static prefix,
+# then the parts of kestab that do not need the platform layer, with their
+# tests. Usage: scripts/build-windows.sh [build-dir] (default build-windows/)
+# Set KESTAB_DEPS to the directory of libdwarf-2.3.1.tar.xz when it is not
+# ../shared/deps beside the repository.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build-windows}
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
+toolchain=$root/cmake/mingw-w64-x86_64.cmake
+
+deps=${KESTAB_DEPS:-}
+if [ -z "$deps" ]; then
+  for candidate in "$root/../shared/deps" "$root/../../shared/deps"; do
+    if [ -f "$candidate/libdwarf-2.3.1.tar.xz" ]; then deps=$candidate; break; fi
+  done
+fi
+if [ -z "$deps" ] || [ ! -f "$deps/libdwarf-2.3.1.tar.xz" ]; then
+  echo "libdwarf-2.3.1.tar.xz not found; set KESTAB_DEPS" >&2
+  exit 2
+fi
+
+"$root/scripts/install-deps.sh" windows
+
+seconds() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$(seconds)" 'BEGIN { printf "%.1f s", b - a }'; }
+
+# libdwarf: static, without dwarfdump. Its decompression needs zlib and zstd
+# together and Debian has no MinGW zstd, so it is built without: compressed
+# debugging sections are refused by this build.
+prefix=$build/libdwarf-prefix
+if [ ! -f "$prefix/lib/libdwarf.a" ]; then
+  start=$(seconds)
+  rm -rf "$build/libdwarf-2.3.1" "$build/libdwarf-build"
+  tar -xJf "$deps/libdwarf-2.3.1.tar.xz" -C "$build"
+  cmake -S "$build/libdwarf-2.3.1" -B "$build/libdwarf-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release -DBUILD_DWARFDUMP=OFF -DBUILD_NON_SHARED=ON -DBUILD_SHARED=OFF \
+    -DENABLE_DECOMPRESSION=OFF -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
+  cmake --build "$build/libdwarf-build" -j"$(nproc)" >/dev/null
+  cmake --install "$build/libdwarf-build" >/dev/null
+  echo "libdwarf 2.3.1 for Windows: $(elapsed "$start")"
+fi
+
+start=$(seconds)
+cmake -S "$root/cmake/windows-check" -B "$build/kestab" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DCMAKE_PREFIX_PATH="$prefix" -DKESTAB_WERROR=ON >/dev/null
+cmake --build "$build/kestab" -j"$(nproc)"
+echo "kestab parts and tests for Windows: $(elapsed "$start")"
+tests_exe=$build/kestab/kestab_windows_tests.exe
+# One file: only DLLs that every Windows has may be imported.
+if x86_64-w64-mingw32-objdump -p "$tests_exe" | grep "DLL Name" | grep -viE "(kernel32|msvcrt|advapi32)\.dll"; then
+  echo "$tests_exe needs the DLLs above" >&2
+  exit 1
+fi
+
+# A Wine prefix of our own, made on first use, so nothing of the machine's
+# settings is read.
+wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  start=$(seconds)
+  "$wine" wineboot --init >/dev/null 2>&1
+  echo "new Wine prefix: $(elapsed "$start")"
+fi
+start=$(seconds)
+"$wine" "$tests_exe"
+echo "tests under Wine: $(elapsed "$start")"

@@ -1,0 +1,93 @@
+#include "dwarf/image_checks.h"
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace kestab::dw {
+
+namespace {
+
+class Reader {
+public:
+    Reader(std::span<const unsigned char> data, bool bigEndian) : data_(data), bigEndian_(bigEndian) {}
+
+    std::size_t remaining() const { return data_.size() - pos_; }
+    void skip(std::uint64_t n) { pos_ += static_cast<std::size_t>(n); }
+    // Reads n bytes (n <= 8) in the image's byte order; false past the end.
+    bool read(std::size_t n, std::uint64_t& value) {
+        if (remaining() < n) return false;
+        value = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t at = bigEndian_ ? pos_ + i : pos_ + n - 1 - i;
+            value = (value << 8) | data_[at];
+        }
+        pos_ += n;
+        return true;
+    }
+
+private:
+    std::span<const unsigned char> data_;
+    std::size_t pos_ = 0;
+    bool bigEndian_;
+};
+
+// A run of DWARF 5 range-list unit headers: unit length (32-bit, or
+// 0xffffffff and a 64-bit one), version 5, address size 4 or 8, segment
+// selector size, offset entry count, the offsets inside the unit, and no
+// byte after the last unit.
+bool rangeListUnitsWellFormed(std::span<const unsigned char> data, bool bigEndian) {
+    Reader in(data, bigEndian);
+    while (in.remaining() > 0) {
+        std::uint64_t length = 0;
+        std::uint64_t offsetSize = 4;
+        if (!in.read(4, length)) return false;
+        if (length == 0xffffffffu) {
+            offsetSize = 8;
+            if (!in.read(8, length)) return false;
+        } else if (length >= 0xfffffff0u) {
+            return false;
+        }
+        if (length < 8 || length > in.remaining()) return false;
+        std::uint64_t version = 0;
+        std::uint64_t addressSize = 0;
+        std::uint64_t selectorSize = 0;
+        std::uint64_t offsetCount = 0;
+        in.read(2, version);
+        in.read(1, addressSize);
+        in.read(1, selectorSize);
+        in.read(4, offsetCount);
+        if (version != 5 || (addressSize != 4 && addressSize != 8)) return false;
+        if (offsetCount > (length - 8) / offsetSize) return false;
+        in.skip(length - 8);
+    }
+    return true;
+}
+
+}  // namespace
+
+int debugFormatMarker(const elf::ElfImage& image) {
+    if (image.findSection(".asd")) return 1;
+    if (image.findSection(".debug")) return 2;
+    if (image.findSection(".debug_info")) return 3;
+    return 0;
+}
+
+// Unlike the search by name, a name that cannot be read only skips its
+// section here.
+std::string damagedRangeListSection(const elf::ElfImage& image) {
+    const std::optional<std::uint32_t> namesIndex = image.resolvedNameTableIndex();
+    if (!namesIndex) return {};
+    std::vector<unsigned char> contents;
+    for (std::uint32_t index = 1; index < image.sectionCount(); ++index) {
+        const elf::Section section = *image.section(index);
+        const std::optional<std::string_view> name = image.stringAt(*namesIndex, section.name);
+        if (!name || (*name != ".debug_rnglists" && *name != ".zdebug_rnglists")) continue;
+        if (!image.contents(section, *name, contents) || !rangeListUnitsWellFormed(contents, image.bigEndian()))
+            return std::string(*name);
+    }
+    return {};
+}
+
+}  // namespace kestab::dw

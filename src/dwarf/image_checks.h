@@ -1,0 +1,22 @@
+// The checks made on the input image before libdwarf is opened on it,
+// answered by the ELF reader alone (no libelf).
+#pragma once
+
+#include <string>
+
+#include "dwarf/elf_image.h"
+
+namespace kestab::dw {
+
+// 1 when a section ".asd" exists, else 2 for ".debug", else 3 for
+// ".debug_info", else 0; the names are tried in this order and the first
+// one found decides. A section name that cannot be read ends each search.
+int debugFormatMarker(const elf::ElfImage& image);
+
+// The name of the first .debug_rnglists or .zdebug_rnglists section
+// (compressed or not) that is not a run of well-formed DWARF 5 range-list
+// unit headers ending exactly at the section's end, or the empty text.
+// libdwarf 20210528 frees the same block twice on such damage.
+std::string damagedRangeListSection(const elf::ElfImage& image);
+
+}  // namespace kestab::dw
