@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Cross-builds for Windows with MinGW-w64 and runs the result under Wine:
+# Cross-builds kestab.exe for Windows with MinGW-w64 and tests it under Wine:
 # libdwarf 2.3.1 from the shared third-party sources into a static prefix,
-# then the parts of kestab that do not need the platform layer, with their
-# tests. Usage: scripts/build-windows.sh [build-dir] (default build-windows/)
+# then kestab.exe (one file, statically linked) and its tests, run in a fresh
+# Wine prefix under the build directory.
+# Usage: scripts/build-windows.sh [build-dir] [cmake options...]
+# (default build-windows/; KESTAB_WINDOWS_TESTS=0 builds without running)
 # Set KESTAB_DEPS to the directory of libdwarf-2.3.1.tar.xz when it is not
 # ../shared/deps beside the repository.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-windows}
+shift || true
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
@@ -45,26 +48,26 @@ if [ ! -f "$prefix/lib/libdwarf.a" ]; then
 fi
 
 start=$(seconds)
-cmake -S "$root/cmake/windows-check" -B "$build/kestab" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-  -DCMAKE_PREFIX_PATH="$prefix" -DKESTAB_WERROR=ON >/dev/null
+cmake -S "$root" -B "$build/kestab" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_PREFIX_PATH="$prefix" "$@" >/dev/null
 cmake --build "$build/kestab" -j"$(nproc)"
-echo "kestab parts and tests for Windows: $(elapsed "$start")"
-tests_exe=$build/kestab/kestab_windows_tests.exe
+echo "kestab.exe and its tests: $(elapsed "$start")"
 # One file: only DLLs that every Windows has may be imported.
-if x86_64-w64-mingw32-objdump -p "$tests_exe" | grep "DLL Name" | grep -viE "(kernel32|msvcrt|advapi32)\.dll"; then
-  echo "$tests_exe needs the DLLs above" >&2
-  exit 1
-fi
+for exe in "$build/kestab/kestab.exe" "$build/kestab/tests/windows/kestab_windows_tests.exe"; do
+  if x86_64-w64-mingw32-objdump -p "$exe" | grep "DLL Name" | grep -viE "(kernel32|msvcrt|advapi32)\.dll"; then
+    echo "$exe needs the DLLs above" >&2
+    exit 1
+  fi
+done
+[ "${KESTAB_WINDOWS_TESTS:-1}" = 1 ] || exit 0
 
-# A Wine prefix of our own, made on first use, so nothing of the machine's
-# settings is read.
+# A fresh Wine prefix of our own, so nothing of the machine's settings is
+# read and every run starts from the same registry.
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
-export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  start=$(seconds)
-  "$wine" wineboot --init >/dev/null 2>&1
-  echo "new Wine prefix: $(elapsed "$start")"
-fi
+export WINEPREFIX=$build/kestab/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+rm -rf "$WINEPREFIX"
 start=$(seconds)
-"$wine" "$tests_exe"
+"$wine" wineboot --init >/dev/null 2>&1
+echo "new Wine prefix: $(elapsed "$start")"
+start=$(seconds)
+(cd "$build/kestab" && ctest --output-on-failure -j"$(nproc)")
 echo "tests under Wine: $(elapsed "$start")"

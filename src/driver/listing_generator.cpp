@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <utility>
 
 #include "platform/file_probe.h"
@@ -13,7 +12,6 @@ namespace kestab {
 
 namespace {
 constexpr std::string_view kObjdumpPath = "\\bin\\arm-elf-objdump.exe";
-constexpr std::string_view kExeSuffix = ".exe";
 
 // Milliseconds as seconds, "60" or "6.3".
 std::string seconds(std::int64_t ms) {
@@ -26,7 +24,7 @@ std::string describeFailure(const platform::CaptureResult& capture, std::int32_t
                             const std::string& program, const std::string& listingPath,
                             const platform::WaitSchedule& schedule) {
     using platform::CaptureOutcome;
-    const std::string reason = capture.error != 0 ? std::strerror(capture.error) : "";
+    const std::string reason = capture.error != 0 ? platform::errorText(capture.error) : "";
     switch (capture.outcome) {
         case CaptureOutcome::SetupFailed:
             return "kestab: cannot make the pipes for " + program + ": " + reason;
@@ -46,7 +44,7 @@ std::string describeFailure(const platform::CaptureResult& capture, std::int32_t
     }
     if (capture.signal != 0)
         return "kestab: " + program + " was ended by signal " + std::to_string(capture.signal) + " (" +
-               strsignal(capture.signal) + ")";
+               platform::signalName(capture.signal) + ")";
     if (exitCode != 0) return "kestab: " + program + " exited with status " + std::to_string(exitCode);
     return {};
 }
@@ -56,16 +54,7 @@ std::string describeFailure(const platform::CaptureResult& capture, std::int32_t
 std::string ObjdumpCommand::program() const {
     std::string path = toolkitDir;
     path.append(kObjdumpPath);
-    if (platform::isDrivePath(path)) {
-        // A toolkit directory stored as a Windows drive path ("C:\GNUARM")
-        // is looked up where that drive lives on this machine.
-        path = platform::mapDrivePath(path);
-    }
-    for (char& c : path) {
-        if (c == '\\') c = '/';
-    }
-    if (!platform::pathExists(path)) path.resize(path.size() - kExeSuffix.size());
-    return path;
+    return platform::programPath(path);
 }
 
 std::vector<std::string> ObjdumpCommand::arguments() const {

@@ -17,10 +17,8 @@ struct ObjdumpCommand {
     std::string toolkitDir;  // possibly empty
     std::string imageName;   // the input image name exactly as it was opened
 
-    // The program to run on POSIX: toolkitDir + "\bin\arm-elf-objdump.exe"
-    // with every '\' turned into '/' (a drive path mapped as the existence
-    // probe maps it), or the same without ".exe" when the .exe file does not
-    // exist.
+    // The program to run: toolkitDir + "\bin\arm-elf-objdump.exe" as
+    // platform::programPath finds it on this system.
     std::string program() const;
     // Its arguments: -M reg-names-raw -d -S and the image name, with "--"
     // before an image name that begins with '-' (so it is not an option).

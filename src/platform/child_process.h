@@ -31,7 +31,7 @@ enum class CaptureOutcome {
 
 struct CaptureResult {
     CaptureOutcome outcome = CaptureOutcome::SetupFailed;
-    int error = 0;           // errno of a failed set-up, start or write
+    int error = 0;           // the system's error number (see errorText) of a failed set-up, start or write
     int signal = 0;          // the signal that ended the child (Ended), else 0
 };
 
@@ -39,7 +39,8 @@ struct CaptureResult {
 // file.
 using OutputSink = std::function<void(std::string_view)>;
 
-// Starts `program` with `args` (argv[1..]) in a process group of its own, a
+// Starts `program` with `args` (argv[1..]) in a process group of its own (on
+// Windows a job object that is killed when this process ends), a
 // never-written pipe as standard input and one pipe shared by standard
 // output and standard error, and copies everything it writes into
 // `outputPath` (created or truncated; a FIFO without a reader is refused
@@ -52,7 +53,9 @@ using OutputSink = std::function<void(std::string_view)>;
 // while it runs, SIGINT, SIGTERM and SIGHUP of this process kill the group
 // first. exitCode is the child's exit status, 128 + the signal that ended
 // it, or 241 when it was killed for not ending or for falling silent. No
-// other descriptor of this process reaches the child.
+// other descriptor of this process reaches the child. On Windows the
+// program and arguments become one command line, each quoted only when it
+// is empty or holds a blank, a tab or a '"'.
 CaptureResult runCaptured(const std::string& program, const std::vector<std::string>& args,
                           const std::string& outputPath, std::int32_t& exitCode, const WaitSchedule& schedule = {},
                           const OutputSink& sink = {});
@@ -61,6 +64,18 @@ inline constexpr std::int32_t kKilledExitCode = 241;
 
 // How long the wait after the output lasts: the schedule's pauses together
 // (p, 2p, 4p, ...; 6300 ms for the designed schedule).
-std::int64_t waitBudgetMs(const WaitSchedule& schedule);
+inline std::int64_t waitBudgetMs(const WaitSchedule& schedule) {
+    std::int64_t total = 0;
+    std::int64_t pause = schedule.firstPauseMs > 0 ? schedule.firstPauseMs : 0;
+    for (int q = 0; q < schedule.queries && total < (std::int64_t{1} << 40); ++q, pause *= 2) total += pause;
+    return total;
+}
+
+// The system's text for a CaptureResult error (strerror, or the Windows
+// message text).
+std::string errorText(int error);
+// The description of a signal that ended a child ("Killed"); empty on
+// Windows, where there are none.
+std::string signalName(int signal);
 
 }  // namespace kestab::platform

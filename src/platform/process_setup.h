@@ -3,15 +3,19 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/fd.h"
 
 namespace kestab::platform {
 
-// Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so no
-// file this process opens later becomes its standard input, output or
-// error; and ignores SIGXFSZ, so a write past the file-size limit fails
-// with EFBIG and is reported instead of ending the process silently.
+// Opens the null device on each of descriptors 0, 1 and 2 that is closed,
+// so no file this process opens later becomes its standard input, output or
+// error. On POSIX also ignores SIGXFSZ, so a write past the file-size limit
+// fails with EFBIG and is reported instead of ending the process silently;
+// on Windows turns off the system's error dialogs (critical errors, faults)
+// for this process and the objdump it starts, so neither waits for a click
+// nobody gives.
 void prepareProcess();
 
 // Opens `path` read-only and close-on-exec without blocking (a FIFO with no
@@ -19,5 +23,9 @@ void prepareProcess();
 // cannot be opened or is no regular file (EISDIR for a directory, EINVAL
 // for anything else that is not a regular file).
 Fd openRegularFile(const std::string& path);
+
+// All bytes of the regular file open on `fd`, read from its start; false
+// with errno set when a read fails.
+bool readWholeFile(int fd, std::vector<unsigned char>& bytes);
 
 }  // namespace kestab::platform

@@ -3,12 +3,10 @@
 #include "platform/settings_store.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
@@ -67,28 +65,7 @@ bool firstReport(const std::string& storeName) {
     return reported.insert(storeName).second;
 }
 
-std::string environmentValue(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? std::string(value) : std::string();
-}
-
 }  // namespace
-
-SettingsStore SettingsStore::fromEnvironment() {
-    std::string path = environmentValue("KESTAB_REGISTRY");
-    if (path.empty()) {
-        std::string prefix = environmentValue("WINEPREFIX");
-        if (prefix.empty()) {
-            const std::string home = environmentValue("HOME");
-            if (home.empty()) return {};
-            prefix = home + "/.wine";
-        }
-        path = prefix + "/system.reg";
-        struct stat st {};
-        if (::stat(path.c_str(), &st) != 0) return {};
-    }
-    return fromFile(path);
-}
 
 SettingsStore SettingsStore::fromFile(const std::string& path) {
     int error = 0;
@@ -115,6 +92,7 @@ SettingsStore SettingsStore::fromText(std::string_view text, std::string_view st
 }
 
 std::optional<std::string> SettingsStore::read(std::string_view keyPath, std::string_view valueName) const {
+    if (system_) return readSystem(keyPath, valueName);
     const auto key = keys_.find(normaliseKey(keyPath));
     if (key == keys_.end()) return std::nullopt;
     const auto value = key->second.find(lowerAscii(valueName));

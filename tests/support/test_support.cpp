@@ -8,32 +8,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
 
 namespace kestab::test {
-
-TempDir::TempDir() {
-    std::random_device rd;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        auto candidate = fs::temp_directory_path() / ("kestab-test-" + std::to_string(rd()));
-        std::error_code ec;
-        if (fs::create_directory(candidate, ec)) {
-            path_ = candidate;
-            return;
-        }
-    }
-    throw std::runtime_error("cannot create a temporary directory");
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-}
 
 ScopedEnv::ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
     if (const char* old = std::getenv(name)) old_ = old;
@@ -129,22 +108,6 @@ ProcessResult runKestab(const std::vector<std::string>& args, const fs::path& cw
     return runProcess(argv, cwd, env);
 }
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path.string());
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
-
-void writeFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) throw std::runtime_error("cannot write " + path.string());
-    out << bytes;
-}
-
-fs::path fixturePath(const std::string& relative) { return fs::path(KESTAB_FIXTURE_DIR) / relative; }
-fs::path sourcePath(const std::string& relative) { return fs::path(KESTAB_SOURCE_DIR) / relative; }
 fs::path kestabBinary() { return fs::path(KESTAB_BINARY); }
 
 fs::path makeToolkit(const fs::path& dir, const fs::path& objdump) {
@@ -161,29 +124,6 @@ std::map<std::string, std::string> scriptedToolkitEnv(const fs::path& root, cons
         fs::permissions(objdump, fs::perms::owner_all);
     }
     return isolatedEnv(writeToolkitRegistry(root / "kestab.reg", (root / "toolkit").string()), root / "wine");
-}
-
-std::string regEscape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\\' || c == '"') out.push_back('\\');
-        out.push_back(c);
-    }
-    return out;
-}
-
-std::vector<std::string> splitCrLf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (;;) {
-        const auto end = text.find("\r\n", start);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(start));
-            return lines;
-        }
-        lines.push_back(text.substr(start, end - start));
-        start = end + 2;
-    }
 }
 
 fs::path writeToolkitRegistry(const fs::path& file, const std::string& toolkitDir,

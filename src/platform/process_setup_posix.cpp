@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
 #include <cerrno>
 
 namespace kestab::platform {
@@ -41,6 +43,20 @@ Fd openRegularFile(const std::string& path) {
     const int flags = ::fcntl(fd.get(), F_GETFL);
     if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
     return fd;
+}
+
+bool readWholeFile(int fd, std::vector<unsigned char>& bytes) {
+    bytes.clear();
+    unsigned char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(bytes.size()));
+        if (n == 0) return true;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes.insert(bytes.end(), buffer, buffer + n);
+    }
 }
 
 }  // namespace kestab::platform

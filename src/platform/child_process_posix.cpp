@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <optional>
 
@@ -326,12 +327,9 @@ CopyResult copyOutput(int pipeRead, int file, const Child& child, int silenceLim
 
 }  // namespace
 
-std::int64_t waitBudgetMs(const WaitSchedule& schedule) {
-    std::int64_t total = 0;
-    std::int64_t pause = std::max(schedule.firstPauseMs, 0);
-    for (int q = 0; q < schedule.queries && total < (std::int64_t{1} << 40); ++q, pause *= 2) total += pause;
-    return total;
-}
+std::string errorText(int error) { return std::strerror(error); }
+
+std::string signalName(int signal) { return ::strsignal(signal); }
 
 CaptureResult runCaptured(const std::string& program, const std::vector<std::string>& args,
                           const std::string& outputPath, std::int32_t& exitCode, const WaitSchedule& schedule,

@@ -55,6 +55,18 @@ bool pathExists(std::string_view path) {
     return ::stat(text.c_str(), &st) == 0;
 }
 
+std::string programPath(std::string_view path) {
+    constexpr std::string_view kExeSuffix = ".exe";
+    // A toolkit directory stored as a Windows drive path ("C:\GNUARM") is
+    // looked up where that drive lives on this machine.
+    std::string program = mapDrivePath(path);
+    for (char& c : program) {
+        if (c == '\\') c = '/';
+    }
+    if (program.ends_with(kExeSuffix) && !pathExists(program)) program.resize(program.size() - kExeSuffix.size());
+    return program;
+}
+
 bool fileExists(std::string_view directory, std::string_view name) {
     std::string joined(directory);
     joined.append(name);

@@ -1,0 +1,56 @@
+// The process set-up and file opening on Windows, through the C runtime's
+// descriptors (the image descriptor goes to libdwarf, which reads through
+// them).
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <cerrno>
+
+#include "platform/process_setup.h"
+
+namespace kestab::platform {
+
+void prepareProcess() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::_get_osfhandle(fd) >= 0) continue;
+        const int opened = ::_open("NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
+        if (opened >= 0 && opened != fd) {
+            ::_dup2(opened, fd);
+            ::_close(opened);
+        }
+    }
+    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+}
+
+Fd openRegularFile(const std::string& path) {
+    Fd fd(::_open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT));
+    if (!fd.valid()) return fd;
+    struct _stat64 st {};
+    if (::_fstat64(fd.get(), &st) != 0) {
+        const int error = errno;
+        fd.reset();
+        errno = error;
+        return fd;
+    }
+    if ((st.st_mode & _S_IFMT) != _S_IFREG) {
+        fd.reset();
+        errno = (st.st_mode & _S_IFMT) == _S_IFDIR ? EISDIR : EINVAL;
+    }
+    return fd;
+}
+
+bool readWholeFile(int fd, std::vector<unsigned char>& bytes) {
+    bytes.clear();
+    if (::_lseeki64(fd, 0, SEEK_SET) != 0) return false;
+    unsigned char buffer[65536];
+    for (;;) {
+        const int n = ::_read(fd, buffer, sizeof buffer);
+        if (n == 0) return true;
+        if (n < 0) return false;
+        bytes.insert(bytes.end(), buffer, buffer + n);
+    }
+}
+
+}  // namespace kestab::platform

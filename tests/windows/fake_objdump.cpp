@@ -1,0 +1,70 @@
+// arm-elf-objdump.exe for the Windows tests. Run as kestab runs objdump, it
+// writes the listing the real objdump wrote for that image on Linux,
+// recorded beside it as <image>.objdump, byte for byte, and exits 0. Its
+// standard output is in binary mode: in text mode every LF would become
+// CR LF. The child-process tests ask for other behaviour with a first
+// argument:
+//   --args          each further argument on a line of its own, in brackets
+//   --exit N TEXT   writes TEXT, exits with N
+//   --linger        writes "x", closes its output, then runs for a minute
+//   --silent        runs for a minute with its output open, writing nothing
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+int replay(const char* image) {
+    const std::string recorded = std::string(image) + ".objdump";
+    std::FILE* in = std::fopen(recorded.c_str(), "rb");
+    if (in == nullptr) {
+        std::fprintf(stderr, "arm-elf-objdump: '%s': No such file\n", image);
+        return 1;
+    }
+    char buffer[65536];
+    std::size_t n = 0;
+    int status = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
+        if (std::fwrite(buffer, 1, n, stdout) != n) status = 1;
+    }
+    std::fclose(in);
+    return std::fflush(stdout) == 0 ? status : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::_setmode(::_fileno(stdout), _O_BINARY);
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "--args") {
+        for (int i = 2; i < argc; ++i) std::printf("[%s]\n", argv[i]);
+        return 0;
+    }
+    if (mode == "--exit" && argc > 3) {
+        std::fputs(argv[3], stdout);
+        std::fflush(stdout);
+        return std::atoi(argv[2]);
+    }
+    if (mode == "--linger") {
+        std::fputs("x", stdout);
+        std::fflush(stdout);
+        ::CloseHandle(::GetStdHandle(STD_OUTPUT_HANDLE));
+        ::CloseHandle(::GetStdHandle(STD_ERROR_HANDLE));
+        ::Sleep(60000);
+        return 0;
+    }
+    if (mode == "--silent") {
+        ::Sleep(60000);
+        return 0;
+    }
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: arm-elf-objdump -M reg-names-raw -d -S <image>\n");
+        return 2;
+    }
+    return replay(argv[argc - 1]);
+}

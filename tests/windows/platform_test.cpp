@@ -1,0 +1,123 @@
+// The Windows platform layer under Wine: the child process with the fake
+// objdump, the registry views, the existence probe and image opening.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "platform/child_process.h"
+#include "platform/file_probe.h"
+#include "platform/process_setup.h"
+#include "platform/settings_store.h"
+#include "support/test_support.h"
+
+namespace kestab::test {
+namespace {
+
+using platform::CaptureOutcome;
+
+// The fake objdump beside this test program.
+std::string fakeObjdump() {
+    char self[MAX_PATH];
+    const DWORD n = ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+    return (fs::path(std::string(self, n)).parent_path() / KESTAB_FAKE_OBJDUMP).string();
+}
+
+struct ChildCase {
+    const char* name;
+    std::vector<std::string> args;
+    CaptureOutcome outcome;
+    std::int32_t exitCode;  // 7 stands for "untouched"
+    std::string output;     // the captured file
+};
+
+TEST(WindowsChild, OutcomesOfTheFakeObjdump) {
+    const ChildCase cases[] = {
+        {"arguments quoted only when needed", {"--args", "-M", "a b", "q\"uote", "", "C:\\dir\\"},
+         CaptureOutcome::Ended, 0, "[-M]\n[a b]\n[q\"uote]\n[]\n[C:\\dir\\]\n"},
+        {"bytes as written, line ends unchanged", {"--exit", "0", "a\r\nb\nc"}, CaptureOutcome::Ended, 0,
+         "a\r\nb\nc"},
+        {"a non-zero exit is the child's own", {"--exit", "3", "err"}, CaptureOutcome::Ended, 3, "err"},
+        {"running on after its output ended: killed", {"--linger"}, CaptureOutcome::Killed, 241, "x"},
+        {"silent for the limit: killed", {"--silent"}, CaptureOutcome::Silent, 241, ""},
+    };
+    const platform::WaitSchedule quick{6, 10, 500};  // 630 ms wait, 0.5 s silence
+    TempDir dir;
+    for (const ChildCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::int32_t exitCode = 7;
+        const fs::path out = dir / "out.lst";
+        const auto result = platform::runCaptured(fakeObjdump(), c.args, out.string(), exitCode, quick);
+        EXPECT_EQ(result.outcome, c.outcome) << platform::errorText(result.error);
+        EXPECT_EQ(exitCode, c.exitCode);
+        EXPECT_EQ(readFile(out), c.output);
+    }
+}
+
+TEST(WindowsChild, SetUpFailuresLeaveTheExitCode) {
+    TempDir dir;
+    std::int32_t exitCode = 7;
+    auto r = platform::runCaptured((dir / "missing.exe").string(), {}, (dir / "a.lst").string(), exitCode);
+    EXPECT_EQ(r.outcome, CaptureOutcome::StartFailed);
+    EXPECT_EQ(platform::errorText(r.error), "The system cannot find the file specified");
+    EXPECT_EQ(readFile(dir / "a.lst"), "");  // created, left empty
+    r = platform::runCaptured(fakeObjdump(), {}, (dir / "no" / "a.lst").string(), exitCode);
+    EXPECT_EQ(r.outcome, CaptureOutcome::CreateFailed);
+    EXPECT_EQ(exitCode, 7);
+}
+
+// Writes `value` as toolkitdir of a test key in one registry view.
+void setValue(REGSAM view, const char* value) {
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quenrotech\\KestabTest", 0, nullptr, 0,
+                                KEY_SET_VALUE | view, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    ::RegSetValueExA(key, "toolkitdir", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                     static_cast<DWORD>(std::strlen(value) + 1));
+    ::RegCloseKey(key);
+}
+
+void deleteTestKey(REGSAM view) {
+    HKEY parent = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quenrotech", 0, KEY_ALL_ACCESS | view, &parent) ==
+        ERROR_SUCCESS) {
+        ::RegDeleteTreeA(parent, "KestabTest");
+        ::RegCloseKey(parent);
+    }
+}
+
+TEST(WindowsSettings, ThirtyTwoBitViewFirstThenTheNativeOne) {
+    const auto read = [] { return platform::SettingsStore::fromEnvironment().read("software\\quenrotech\\kestabtest", "TOOLKITDIR"); };
+    deleteTestKey(KEY_WOW64_32KEY);
+    deleteTestKey(KEY_WOW64_64KEY);
+    EXPECT_EQ(read(), std::nullopt);
+    setValue(KEY_WOW64_64KEY, "C:\\native");
+    EXPECT_EQ(read(), "C:\\native");
+    setValue(KEY_WOW64_32KEY, "C:\\wow");
+    EXPECT_EQ(read(), "C:\\wow");
+    deleteTestKey(KEY_WOW64_32KEY);
+    deleteTestKey(KEY_WOW64_64KEY);
+}
+
+TEST(WindowsFiles, ProbeAndImageOpening) {
+    TempDir dir;
+    writeFile(dir / "image.tmp", "ELF");
+    const std::string base = dir.path().string() + "\\";
+    EXPECT_TRUE(platform::fileExists(base, "image.tmp"));
+    EXPECT_TRUE(platform::fileExists("", dir.path().string()));  // a directory counts
+    EXPECT_FALSE(platform::fileExists(base, "missing.c"));
+    EXPECT_TRUE(platform::openRegularFile(base + "image.tmp").valid());
+    std::vector<unsigned char> bytes;
+    EXPECT_TRUE(platform::readWholeFile(platform::openRegularFile(base + "image.tmp").get(), bytes));
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "ELF");
+    EXPECT_FALSE(platform::openRegularFile(dir.path().string()).valid());
+    EXPECT_FALSE(platform::openRegularFile("NUL").valid());
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_FALSE(platform::openRegularFile(base + "missing.tmp").valid());
+}
+
+}  // namespace
+}  // namespace kestab::test
