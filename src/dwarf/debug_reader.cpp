@@ -62,10 +62,7 @@ void say(std::string* held, const char* format, ...) {
 DebugReader::DebugReader() : handles_(std::make_unique<Handles>()) {}
 
 DebugReader::~DebugReader() {
-    if (handles_->dbg != nullptr) {
-        Dwarf_Error err = nullptr;
-        dwarf_finish(handles_->dbg, &err);
-    }
+    if (handles_->dbg != nullptr) dw::finishReader(handles_->dbg);
     if (handles_->elf != nullptr) elf_end(handles_->elf);
 }
 
@@ -95,7 +92,7 @@ bool DebugReader::open(int fd, std::string* held) {
     }
     Dwarf_Debug dbg = nullptr;
     const dw::Answer answer = dw::ask(nullptr, [&](Dwarf_Error* err) {
-        return dwarf_elf_init(handles_->elf, DW_DLC_READ, nullptr, nullptr, &dbg, err);
+        return dw::initReader(handles_->elf, fd, &dbg, err);
     });
     if (answer.ok()) {
         handles_->dbg = dbg;
@@ -112,8 +109,7 @@ bool DebugReader::open(int fd, std::string* held) {
 
 void DebugReader::close() {
     if (handles_->dbg != nullptr) {
-        Dwarf_Error err = nullptr;
-        const int code = dwarf_finish(handles_->dbg, &err);
+        const int code = dw::finishReader(handles_->dbg);
         handles_->dbg = nullptr;
         if (code != DW_DLV_OK) std::printf("dwarf_finish failed. Function return: %d", code);
     }

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "dwarf/debug_reader.h"
+#include "dwarf/libdwarf_compat.h"
 
 namespace kestab::dw {
 
@@ -90,7 +91,7 @@ private:
 inline void releaseDie(Dwarf_Debug, Dwarf_Die die) { dwarf_dealloc_die(die); }
 inline void releaseString(Dwarf_Debug dbg, char* text) { dwarf_dealloc(dbg, text, DW_DLA_STRING); }
 inline void releaseLineContext(Dwarf_Debug, Dwarf_Line_Context context) { dwarf_srclines_dealloc_b(context); }
-inline void releaseLocHead(Dwarf_Debug, Dwarf_Loc_Head_c head) { dwarf_loc_head_c_dealloc(head); }
+inline void releaseLocHead(Dwarf_Debug, Dwarf_Loc_Head_c head) { deallocLocHead(head); }
 
 using DieOwner = Owner<Dwarf_Die, releaseDie>;
 using StringOwner = Owner<char*, releaseString>;
