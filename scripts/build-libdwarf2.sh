@@ -21,6 +21,7 @@ if [ ! -f "$tarball" ]; then
   exit 1
 fi
 
+"$root/scripts/install-deps.sh" dwarf2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 tar -xJf "$tarball" -C "$work"
