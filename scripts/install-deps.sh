@@ -6,13 +6,19 @@ set -euo pipefail
 packages=(g++ cmake make libdwarf-dev libelf-dev zlib1g-dev binutils-arm-none-eabi libgtest-dev)
 # Extra packages on request: "fuzz" adds clang's libFuzzer runtime, "images"
 # the cross compiler and python3 that regenerate the test images, "bench"
-# what bench/run-bench.sh needs, "inspect" dwarfdump.
+# what bench/run-bench.sh needs, "inspect" dwarfdump, "dwarf2" what building
+# libdwarf 2.x (scripts/build-libdwarf2.sh) and finding it need: with zlib
+# and zstd it reads compressed sections, as the distributions build it;
+# "package" what cpack needs to name the package's dependencies, and groff to
+# check the manual page.
 for extra in "$@"; do
   case "$extra" in
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     images) packages+=(gcc-arm-none-eabi python3) ;;
     bench) packages+=(gcc-arm-none-eabi python3 time) ;;
     inspect) packages+=(dwarfdump) ;;
+    dwarf2) packages+=(xz-utils pkg-config libzstd-dev) ;;
+    package) packages+=(dpkg-dev groff-base) ;;
     *) echo "unknown extra: $extra" >&2; exit 2 ;;
   esac
 done

@@ -61,6 +61,9 @@ bool decodeLocation(const Attribute& attr, Location& location) {
     if (!answer.ok() || count != 1) return false;
 
     Dwarf_Small entryKind = 0;
+    Dwarf_Unsigned rawLowPc = 0;
+    Dwarf_Unsigned rawHighPc = 0;
+    Dwarf_Bool addressUnavailable = false;
     Dwarf_Addr lowPc = 0;
     Dwarf_Addr highPc = 0;
     Dwarf_Unsigned operationCount = 0;
@@ -69,8 +72,9 @@ bool decodeLocation(const Attribute& attr, Location& location) {
     Dwarf_Unsigned expressionOffset = 0;
     Dwarf_Unsigned descriptionOffset = 0;
     const Answer entry = ask(dbg, [&](Dwarf_Error* err) {
-        return dwarf_get_locdesc_entry_c(head.get(), 0, &entryKind, &lowPc, &highPc, &operationCount,
-                                         &description, &source, &expressionOffset, &descriptionOffset, err);
+        return dwarf_get_locdesc_entry_d(head.get(), 0, &entryKind, &rawLowPc, &rawHighPc, &addressUnavailable, &lowPc,
+                                         &highPc, &operationCount, &description, &source, &expressionOffset,
+                                         &descriptionOffset, err);
     });
     if (!entry.ok() || operationCount == 0) return false;
 
