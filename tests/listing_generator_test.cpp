@@ -45,10 +45,15 @@ protected:
 
     ObjdumpCommand command(const std::string& image = "image.tmp") const { return {toolkit_.string(), image}; }
 
-    // Runs the generator and records how long it took.
+    // Runs the generator and records how long it took and what it handed
+    // to the sink; true when the listing was made.
     bool run(std::int32_t& exitCode, const WaitSchedule& schedule = {}) {
         const auto start = std::chrono::steady_clock::now();
-        const bool ok = generateListing(command(), exitCode, listing_, schedule);
+        sunk_.clear();
+        const ListingResult result = generateListing(command(), exitCode, listing_, schedule,
+                                                     [this](std::string_view piece) { sunk_.append(piece); });
+        failure_ = result.failure;
+        const bool ok = result.made;
         elapsedMs_ =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
         return ok;
@@ -72,6 +77,8 @@ protected:
     fs::path toolkit_;
     std::string listing_;
     long long elapsedMs_ = 0;
+    std::string sunk_;
+    std::string failure_;
 };
 
 TEST(ObjdumpCommand, Program) {
@@ -101,18 +108,24 @@ TEST(ObjdumpCommand, DriveToolkitDirectoryIsFoundThroughTheWinePrefix) {
 TEST_F(ListingGeneratorTest, BothStreamsInterleavedAndExitStatusKept) {
     objdump("printf 'out 1\\n'\nprintf 'err 1\\n' >&2\nprintf 'out 2\\n'\nprintf 'err 2' >&2\nexit 7\n");
     std::int32_t exitCode = 0;
-    EXPECT_TRUE(run(exitCode));
+    // A child that fails made no listing, whatever it wrote.
+    EXPECT_FALSE(run(exitCode));
     EXPECT_EQ(exitCode, 7);
+    EXPECT_EQ(failure_, "kestab: " + (toolkit_ / "bin" / "arm-elf-objdump").string() + " exited with status 7");
     EXPECT_EQ(readFile(listing_), "out 1\nerr 1\nout 2\nerr 2");
+    EXPECT_EQ(sunk_, "out 1\nerr 1\nout 2\nerr 2");
     expectNoChildren();
 }
 
 TEST_F(ListingGeneratorTest, ArgumentsWithBlanksArriveWhole) {
     objdump("for a in \"$@\"; do printf '[%s]' \"$a\"; done\n");
     std::int32_t exitCode = -5;
-    ASSERT_TRUE(generateListing(command("my image.tmp"), exitCode, listing_));
+    ASSERT_TRUE(generateListing(command("my image.tmp"), exitCode, listing_).made);
     EXPECT_EQ(exitCode, 0);
     EXPECT_EQ(readFile(listing_), "[-M][reg-names-raw][-d][-S][my image.tmp]");
+    // An image name that begins with '-' is no option.
+    ASSERT_TRUE(generateListing(command("-x.tmp"), exitCode, listing_).made);
+    EXPECT_EQ(readFile(listing_), "[-M][reg-names-raw][-d][-S][--][-x.tmp]");
 }
 
 TEST_F(ListingGeneratorTest, PrefersTheExeWhenItExists) {
@@ -153,6 +166,7 @@ TEST_F(ListingGeneratorTest, LargeOutputCopiedByteForByte) {
     const std::string listing = readFile(listing_);
     ASSERT_EQ(listing.size(), data.size() + 5);
     EXPECT_TRUE(listing == data + "tail\n");
+    EXPECT_TRUE(sunk_ == listing);  // the scan sees exactly what was written
 }
 
 TEST_F(ListingGeneratorTest, MissingProgramIsAFailedStart) {
@@ -160,6 +174,8 @@ TEST_F(ListingGeneratorTest, MissingProgramIsAFailedStart) {
     std::int32_t exitCode = 0;
     EXPECT_FALSE(run(exitCode));
     EXPECT_EQ(exitCode, 0);  // untouched
+    EXPECT_EQ(failure_,
+              "kestab: cannot run " + (toolkit_ / "bin" / "arm-elf-objdump").string() + ": No such file or directory");
     EXPECT_TRUE(fs::exists(listing_));
     EXPECT_EQ(readFile(listing_), "");
     expectNoChildren();
@@ -169,7 +185,7 @@ TEST_F(ListingGeneratorTest, ProgramThatCannotBeRunIsAFailedStart) {
     writeFile(toolkit_ / "bin" / "arm-elf-objdump", "#!/bin/sh\necho hi\n");  // not executable
     std::int32_t exitCode = 12;
     std::int32_t runExit = 12;
-    EXPECT_EQ(platform::runCaptured((toolkit_ / "bin" / "arm-elf-objdump").string(), {}, listing_, runExit),
+    EXPECT_EQ(platform::runCaptured((toolkit_ / "bin" / "arm-elf-objdump").string(), {}, listing_, runExit).outcome,
               platform::CaptureOutcome::StartFailed);
     EXPECT_FALSE(run(exitCode));
     EXPECT_EQ(exitCode, 12);
@@ -182,27 +198,28 @@ TEST_F(ListingGeneratorTest, ListingThatCannotBeCreatedStartsNothing) {
     objdump("touch '" + marker.string() + "'\n");
     listing_ = (dir_ / "no such dir" / "x.lst").string();
     std::int32_t exitCode = 0;
-    EXPECT_EQ(platform::runCaptured((toolkit_ / "bin" / "arm-elf-objdump").string(), {}, listing_, exitCode),
-              platform::CaptureOutcome::SetupFailed);
+    EXPECT_EQ(platform::runCaptured((toolkit_ / "bin" / "arm-elf-objdump").string(), {}, listing_, exitCode).outcome,
+              platform::CaptureOutcome::CreateFailed);
     EXPECT_FALSE(run(exitCode));
     EXPECT_EQ(exitCode, 0);
     EXPECT_FALSE(fs::exists(listing_));
     EXPECT_FALSE(fs::exists(marker));
 }
 
-TEST_F(ListingGeneratorTest, CopyThatStopsEarlyLeavesTheResultToTheWait) {
-    // Every write to /dev/full fails. A child that has said all it had to
-    // say ends in time; one that goes on writing blocks and is killed.
+TEST_F(ListingGeneratorTest, FirstFailedWriteEndsTheCopyAndKillsTheChild) {
+    // Every write to /dev/full fails: whether the child has said all it had
+    // to say or would go on writing, no listing is made and nothing waits.
     listing_ = "/dev/full";
-    objdump("echo short\nexit 4\n");
-    std::int32_t exitCode = 0;
-    EXPECT_TRUE(run(exitCode, WaitSchedule{2, 200}));
-    EXPECT_EQ(exitCode, 4);
-
-    objdump("exec head -c 10000000 /dev/zero\n");
-    EXPECT_FALSE(run(exitCode, WaitSchedule{2, 50}));
-    EXPECT_EQ(exitCode, platform::kKilledExitCode);
-    expectNoChildren();
+    for (const char* body : {"echo short\nexit 0\n", "exec head -c 10000000 /dev/zero\n"}) {
+        objdump(body);
+        std::int32_t exitCode = 0;
+        EXPECT_FALSE(run(exitCode));
+        EXPECT_EQ(exitCode, 0);  // untouched
+        EXPECT_EQ(failure_, "kestab: cannot write list file /dev/full: No space left on device");
+        EXPECT_EQ(sunk_, "");
+        EXPECT_LT(elapsedMs_, 2000);
+        expectNoChildren();
+    }
 }
 
 TEST_F(ListingGeneratorTest, ChildGetsOnlyItsThreeDescriptors) {
@@ -251,8 +268,10 @@ TEST_F(ListingGeneratorTest, ChildGetsOnlyItsThreeDescriptors) {
 TEST_F(ListingGeneratorTest, ChildKilledBySignalEndsWithSignalStatus) {
     objdump("echo dying\nkill -9 $$\n");
     std::int32_t exitCode = 0;
-    EXPECT_TRUE(run(exitCode));
+    EXPECT_FALSE(run(exitCode));
     EXPECT_EQ(exitCode, 128 + 9);
+    EXPECT_EQ(failure_,
+              "kestab: " + (toolkit_ / "bin" / "arm-elf-objdump").string() + " was ended by signal 9 (Killed)");
     EXPECT_EQ(readFile(listing_), "dying\n");
     expectNoChildren();
 }
@@ -261,11 +280,11 @@ TEST_F(ListingGeneratorTest, EndedChildIsSeenWithoutSleepingThePause) {
     objdump("echo quick\nexit 3\n");
     std::int32_t exitCode = 0;
     // With a 2 s first pause a wait that slept whole pauses would take 2 s.
-    EXPECT_TRUE(run(exitCode, WaitSchedule{6, 2000}));
+    EXPECT_FALSE(run(exitCode, WaitSchedule{6, 2000}));
     EXPECT_EQ(exitCode, 3);
     EXPECT_LT(elapsedMs_, 1000);
     // The usual schedule: well under the first pause of 100 ms.
-    EXPECT_TRUE(run(exitCode));
+    EXPECT_FALSE(run(exitCode));
     EXPECT_LT(elapsedMs_, 100);
 }
 
@@ -274,24 +293,38 @@ TEST_F(ListingGeneratorTest, EndDuringAPauseIsAnsweredByTheNextQuery) {
     // before the next one (t=400 ms).
     objdump("exec >&- 2>&-\nsleep 0.1\nexit 5\n");
     std::int32_t exitCode = 0;
-    EXPECT_TRUE(run(exitCode, WaitSchedule{3, 400}));
+    EXPECT_FALSE(run(exitCode, WaitSchedule{3, 400}));
     EXPECT_EQ(exitCode, 5);
     EXPECT_LT(elapsedMs_, 400);
     expectNoChildren();
 }
 
-TEST_F(ListingGeneratorTest, EndDuringTheLastPauseComesTooLate) {
-    // Queries at 0 and 50 ms, last pause up to 150 ms: the end at about
-    // 100 ms is never queried, so the child counts as killed.
-    objdump("echo early\nexec >&- 2>&-\nsleep 0.1\nexit 5\n");
-    std::int32_t exitCode = 0;
-    EXPECT_FALSE(run(exitCode, WaitSchedule{2, 50}));
-    EXPECT_EQ(exitCode, platform::kKilledExitCode);
+TEST_F(ListingGeneratorTest, EndDuringTheLastPauseIsJudgedByItsOwnStatus) {
+    // Queries at 0 and 50 ms, last pause up to 150 ms: a child that has
+    // ended at about 100 ms is judged by its own status, not killed.
+    objdump("echo early\nexec >&- 2>&-\nsleep 0.1\nexit 0\n");
+    std::int32_t exitCode = 9;
+    EXPECT_TRUE(run(exitCode, WaitSchedule{2, 50}));
+    EXPECT_EQ(exitCode, 0);
     EXPECT_EQ(readFile(listing_), "early\n");
     expectNoChildren();
 }
 
-TEST_F(ListingGeneratorTest, ChildThatKeepsRunningIsKilledAfterTheWholeSchedule) {
+TEST_F(ListingGeneratorTest, ChildThatFallsSilentIsKilled) {
+    objdump("echo started\nexec sleep 30\n");
+    std::int32_t exitCode = 0;
+    WaitSchedule schedule;
+    schedule.silenceLimitMs = 200;
+    EXPECT_FALSE(run(exitCode, schedule));
+    EXPECT_EQ(exitCode, platform::kKilledExitCode);
+    EXPECT_EQ(failure_, "kestab: " + (toolkit_ / "bin" / "arm-elf-objdump").string() +
+                            " wrote nothing for 0.2 s; killed");
+    EXPECT_LT(elapsedMs_, 2000);
+    expectNoChildren();
+}
+
+// Slow: the whole 6.3 s wait.
+TEST_F(ListingGeneratorTest, ChildThatKeepsRunningIsKilledAfterTheWholeScheduleSlow) {
     objdump("echo started\nexec >&- 2>&-\nexec sleep 60\n");
     std::int32_t exitCode = 0;
     EXPECT_FALSE(run(exitCode));
@@ -299,6 +332,8 @@ TEST_F(ListingGeneratorTest, ChildThatKeepsRunningIsKilledAfterTheWholeSchedule)
     EXPECT_GE(elapsedMs_, 6300);
     EXPECT_LT(elapsedMs_, 9000);
     EXPECT_EQ(readFile(listing_), "started\n");
+    EXPECT_EQ(failure_, "kestab: " + (toolkit_ / "bin" / "arm-elf-objdump").string() +
+                            " was still running 6.3 s after its output ended; killed");
     expectNoChildren();
 }
 

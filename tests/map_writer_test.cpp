@@ -113,6 +113,36 @@ TEST(MapWriter, DimensionRunPastTheListIsLeftOut) {
               "S0   : F:001 T:8008 A:0000 1:ffffffff 2:0009 bad\r\n");
 }
 
+// A line end inside a name cannot make a MAP line of its own.
+TEST(MapWriter, LineEndsInsideNamesAreWrittenAsQuestionMarks) {
+    MapModel model;
+    model.files.add("fw.lst");
+    model.files.add("./a\r\nS0   : fake.c");
+    model.symbols.push_back(symbol(model, "x\ny\rz", 1, 0x30, 0x8000, 0, 0));
+    const ExistenceProbe probe = [](std::string_view, std::string_view) { return true; };
+    EXPECT_EQ(written([&](MapStream& out) {
+                  writeFileLines(model, out, "", probe, false);
+                  writeSymbolLines(model, out, false);
+              }),
+              "File 0  : fw.lst\r\n"
+              "File 1  : ./a??S0   : fake.c\r\n"
+              "S0   : F:001 T:0030 A:8000 1:0000 2:0000 x?y?z\r\n");
+}
+
+// Line-table rows and listing entries share one format; only the rows count
+// as address entries.
+TEST(MapWriter, AddressLinesOfLineTablesAndListing) {
+    MapModel model;
+    model.lineRows = {{0x1a, 1, 10}, {0x12345678, 12, 4294967295u}, {0xabcde, 1234, 0}, {0xffffffff, 75, 100}};
+    EXPECT_EQ(written([&](MapStream& out) {
+                  writeLineTableLines(model, out);
+                  writeListingLines({{0x8000, 7}, {0, 1}}, out);
+              }),
+              "@001a: F:001 L:10\r\n@12345678: F:012 L:4294967295\r\n@abcde: F:1234 L:0\r\n"
+              "@ffffffff: F:075 L:100\r\n@8000: F:000 L:7\r\n@0000: F:000 L:1\r\n");
+    EXPECT_EQ(model.addressEntryCount, 4u);
+}
+
 TEST(MapWriter, SummaryLineUnlessQuiet) {
     MapModel model;
     model.files.add("a.lst");

@@ -2,7 +2,10 @@
 // (standard output and standard error together) captured into the listing.
 #include "driver/listing_generator.h"
 
-#include <vector>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
 
 #include "platform/file_probe.h"
 
@@ -11,6 +14,43 @@ namespace kestab {
 namespace {
 constexpr std::string_view kObjdumpPath = "\\bin\\arm-elf-objdump.exe";
 constexpr std::string_view kExeSuffix = ".exe";
+
+// Milliseconds as seconds, "60" or "6.3".
+std::string seconds(std::int64_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", static_cast<double>(ms) / 1000.0);
+    return text;
+}
+
+std::string describeFailure(const platform::CaptureResult& capture, std::int32_t exitCode,
+                            const std::string& program, const std::string& listingPath,
+                            const platform::WaitSchedule& schedule) {
+    using platform::CaptureOutcome;
+    const std::string reason = capture.error != 0 ? std::strerror(capture.error) : "";
+    switch (capture.outcome) {
+        case CaptureOutcome::SetupFailed:
+            return "kestab: cannot make the pipes for " + program + ": " + reason;
+        case CaptureOutcome::CreateFailed:
+            return "kestab: cannot create list file " + listingPath + ": " + reason;
+        case CaptureOutcome::StartFailed:
+            return "kestab: cannot run " + program + ": " + reason;
+        case CaptureOutcome::WriteFailed:
+            return "kestab: cannot write list file " + listingPath + ": " + reason;
+        case CaptureOutcome::Killed:
+            return "kestab: " + program + " was still running " + seconds(platform::waitBudgetMs(schedule)) +
+                   " s after its output ended; killed";
+        case CaptureOutcome::Silent:
+            return "kestab: " + program + " wrote nothing for " + seconds(schedule.silenceLimitMs) + " s; killed";
+        case CaptureOutcome::Ended:
+            break;
+    }
+    if (capture.signal != 0)
+        return "kestab: " + program + " was ended by signal " + std::to_string(capture.signal) + " (" +
+               strsignal(capture.signal) + ")";
+    if (exitCode != 0) return "kestab: " + program + " exited with status " + std::to_string(exitCode);
+    return {};
+}
+
 }  // namespace
 
 std::string ObjdumpCommand::program() const {
@@ -28,11 +68,53 @@ std::string ObjdumpCommand::program() const {
     return path;
 }
 
-bool generateListing(const ObjdumpCommand& command, std::int32_t& exitCode, const std::string& listingPath,
-                     const platform::WaitSchedule& schedule) {
-    const std::vector<std::string> args{"-M", "reg-names-raw", "-d", "-S", command.imageName};
-    return platform::runCaptured(command.program(), args, listingPath, exitCode, schedule) ==
-           platform::CaptureOutcome::Ended;
+std::vector<std::string> ObjdumpCommand::arguments() const {
+    std::vector<std::string> args{"-M", "reg-names-raw", "-d", "-S"};
+    if (!imageName.empty() && imageName.front() == '-') args.emplace_back("--");
+    args.push_back(imageName);
+    return args;
+}
+
+platform::WaitSchedule listingSchedule() {
+    platform::WaitSchedule schedule;
+    if (const char* value = std::getenv(kSilenceLimitVariable)) {
+        char* end = nullptr;
+        const long ms = std::strtol(value, &end, 10);
+        if (end != value && *end == '\0' && ms > 0 && ms <= platform::kSilenceLimitMs)
+            schedule.silenceLimitMs = static_cast<int>(ms);
+    }
+    return schedule;
+}
+
+ListingResult generateListing(const ObjdumpCommand& command, std::int32_t& exitCode, const std::string& listingPath,
+                              const platform::WaitSchedule& schedule, const platform::OutputSink& sink) {
+    const std::string program = command.program();
+    const platform::CaptureResult capture =
+        platform::runCaptured(program, command.arguments(), listingPath, exitCode, schedule, sink);
+    ListingResult result;
+    result.failure = describeFailure(capture, exitCode, program, listingPath, schedule);
+    result.made = result.failure.empty();
+    return result;
+}
+
+ListingJob::ListingJob(ObjdumpCommand command, std::string listingPath)
+    : thread_([this, command = std::move(command), path = std::move(listingPath)] {
+          ListingScanner scanner;
+          report_.result = generateListing(command, report_.exitCode, path, listingSchedule(),
+                                           [&scanner](std::string_view piece) {
+                                               if (!scanner.stopped()) scanner.feed(piece);
+                                           });
+          scanner.finish();
+          report_.entries = scanner.takeEntries();
+      }) {}
+
+ListingJob::~ListingJob() {
+    if (thread_.joinable()) thread_.join();
+}
+
+ListingReport ListingJob::finish() {
+    if (thread_.joinable()) thread_.join();
+    return std::move(report_);
 }
 
 }  // namespace kestab

@@ -1,10 +1,14 @@
 // Making the listing file: the toolkit's objdump run as a child process, its
-// output captured into the listing file.
+// output captured into the listing file and scanned for code addresses as
+// it is copied.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "mapout/listing_scan.h"
 #include "platform/child_process.h"
 
 namespace kestab {
@@ -18,14 +22,58 @@ struct ObjdumpCommand {
     // probe maps it), or the same without ".exe" when the .exe file does not
     // exist.
     std::string program() const;
+    // Its arguments: -M reg-names-raw -d -S and the image name, with "--"
+    // before an image name that begins with '-' (so it is not an option).
+    std::vector<std::string> arguments() const;
 };
 
-// True when the child was started, its output copied into `listingPath`
-// and it ended in time (exitCode then holds its exit status). False when it
-// could not be set up or started (exitCode untouched), or when it was still
-// running at the last status query (killed, exitCode 241).
-bool generateListing(const ObjdumpCommand& command, std::int32_t& exitCode,
-                     const std::string& listingPath,
-                     const platform::WaitSchedule& schedule = {});
+// The environment variable that shortens the silence limit (milliseconds),
+// for tests.
+inline constexpr const char* kSilenceLimitVariable = "KESTAB_LISTING_SILENCE_MS";
+
+// The wait schedule of a run: the designed one, with the silence limit
+// taken from kSilenceLimitVariable when that holds a positive number.
+platform::WaitSchedule listingSchedule();
+
+struct ListingResult {
+    // The child was started, all of its output written to the listing, and
+    // it ended in time by itself with status 0.
+    bool made = false;
+    // Why not, as one line for standard error ("kestab: ..."); empty when
+    // made.
+    std::string failure;
+};
+
+// Runs the objdump with its output into `listingPath`, each piece handed to
+// `sink` once written. exitCode: the child's status (128 + signal when a
+// signal ended it), 241 when it was killed for not ending or falling
+// silent, untouched when it could not be set up, started or written.
+ListingResult generateListing(const ObjdumpCommand& command, std::int32_t& exitCode,
+                              const std::string& listingPath, const platform::WaitSchedule& schedule = {},
+                              const platform::OutputSink& sink = {});
+
+// What the listing thread hands back when it is joined.
+struct ListingReport {
+    ListingResult result;
+    std::int32_t exitCode = 0;
+    std::vector<ListingEntry> entries;  // the scan of what was copied
+};
+
+// The listing made on a thread of its own, started at construction, and
+// scanned as it streams; the listing file is never read back.
+class ListingJob {
+public:
+    ListingJob(ObjdumpCommand command, std::string listingPath);
+    ~ListingJob();
+    ListingJob(const ListingJob&) = delete;
+    ListingJob& operator=(const ListingJob&) = delete;
+
+    // Waits for the thread; call once.
+    ListingReport finish();
+
+private:
+    ListingReport report_;
+    std::thread thread_;
+};
 
 }  // namespace kestab

@@ -1,4 +1,8 @@
 // ELF Map file generator: the process entry.
 #include "driver/run.h"
+#include "platform/process_setup.h"
 
-int main(int argc, char** argv) { return kestab::kestabMain(argc, argv); }
+int main(int argc, char** argv) {
+    kestab::platform::prepareProcess();
+    return kestab::kestabMain(argc, argv);
+}

@@ -1,12 +1,7 @@
 #include "driver/run.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <climits>
 #include <cstdio>
-#include <optional>
-#include <thread>
 
 #include "driver/listing_generator.h"
 #include "driver/toolkit_settings.h"
@@ -17,7 +12,9 @@
 #include "mapout/map_stream.h"
 #include "mapout/map_writer.h"
 #include "mapout/type_resolver.h"
+#include "platform/fd.h"
 #include "platform/file_probe.h"
+#include "platform/process_setup.h"
 #include "platform/settings_store.h"
 #include "tables/map_model.h"
 
@@ -27,29 +24,113 @@ namespace {
 
 char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-// Closes a descriptor when the run ends on any path.
-class FdOwner {
-public:
-    explicit FdOwner(int fd) : fd_(fd) {}
-    ~FdOwner() { close(); }
-    FdOwner(const FdOwner&) = delete;
-    FdOwner& operator=(const FdOwner&) = delete;
-    int get() const { return fd_; }
-    void close() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
+// The files and settings of one run.
+struct RunFiles {
+    DerivedNames names;
+    platform::Fd image;
+    MapStream map;
+    std::string toolkitDir;
+    std::string libraryDir;
 };
 
-// What follows the File lines and comes from the image: the symbols with
-// their resolved types, then the @ lines of the line tables. False when a
-// pass fails.
-bool writeMapBody(DebugReader& reader, MapModel& model, MapStream& out, bool echo) {
+bool reservePool(MapModel& model) {
+    if (model.pool.reserve(StringPool::kDefaultUnits)) return true;
+    std::printf("Out of memory\n");
+    return false;
+}
+
+// Names of any length up to the system's path limit work; a longer argument
+// is refused before any file is opened.
+bool nameFits(const std::string& fileName) {
+    if (fileName.size() < PATH_MAX) return true;
+    std::printf("File name too long: %s\n", fileName.c_str());
+    return false;
+}
+
+// The image is opened without blocking and must be a regular file, so a
+// FIFO or a device in its place is refused instead of waited on.
+bool openImage(RunFiles& files) {
+    files.image = platform::openRegularFile(files.names.image);
+    if (files.image.valid()) return true;
+    std::printf("Cannot open input file: %s\n", files.names.image.c_str());
+    return false;
+}
+
+bool createMap(RunFiles& files) {
+    if (files.map.create(files.names.map)) return true;
+    std::printf("Cannot open output file: %s\n", files.names.map.c_str());
+    return false;
+}
+
+void readToolkitSettings(RunFiles& files) {
+    const platform::SettingsStore store = platform::SettingsStore::fromEnvironment();
+    const ToolkitSettings settings(store);
+    files.toolkitDir = settings.toolkitDirectory();
+    files.libraryDir = settings.libraryDirectory();
+}
+
+// What reading the image left besides the model.
+struct ImageReading {
+    bool collected = false;      // the DIE walk succeeded
+    bool linesComplete = false;  // the line-table pass succeeded
+    std::string readerMessages;  // the reader's standard output, held back
+};
+
+// Everything that comes from the image, as data: the files, types and
+// symbols, the symbols' resolved types, and the line-table rows. This runs
+// while the listing is made, with file 0 named after the listing; the
+// reader's messages are held, so standard output keeps its designed order
+// whatever the listing's outcome.
+ImageReading readImage(DebugReader& reader, int imageFd, MapModel& model, const std::string& libraryDir) {
+    ImageReading reading;
+    reader.open(imageFd, &reading.readerMessages);
+    reading.collected = collectCompilationUnits(reader, model, CollectOptions{libraryDir, platform::fileExists});
+    if (!reading.collected) return reading;
     TypeResolver::run(model);
-    return writeSymbolLines(model, out, echo) && dumpAddressLines(reader, model, out);
+    reading.linesComplete = collectAddressLines(reader, model);
+    return reading;
+}
+
+// The designed message when no listing was made, the reason on standard
+// error, and the placeholder as the name of file 0 for the File lines.
+//
+// File 0 carried the listing name while the image was read, so a unit or
+// line-table file whose path equals the listing name matched file 0, and
+// one named like the placeholder did not. Had the listing failed before the
+// image was read, it would be the other way round; real builds name no
+// source file like their listing or the placeholder, and waiting for the
+// listing before reading would give up the overlap with objdump.
+void reportListing(const ListingReport& listing, MapModel& model) {
+    if (listing.result.made) return;
+    std::printf("Can not create list file. Exit code is: %d", listing.exitCode);
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", listing.result.failure.c_str());
+    model.files.renameFirst(kNoListingName);
+}
+
+// The MAP file after the reading, in its designed order. A failed pass
+// leaves the lines written so far, without the end line.
+int writeMap(MapModel& model, const ImageReading& reading, const ListingReport& listing, RunFiles& files,
+             bool listFlag) {
+    writeMapHeader(files.map);
+    writeFileLines(model, files.map, files.libraryDir, platform::fileExists, listFlag);
+    if (!writeSymbolLines(model, files.map, listFlag)) return kExitFailure;
+    writeLineTableLines(model, files.map);
+    if (!reading.linesComplete || !listing.result.made) return kExitFailure;
+    writeListingLines(listing.entries, files.map);
+    writeMapEnd(files.map);
+    return 0;
+}
+
+int finishRun(DebugReader& reader, RunFiles& files, const MapModel& model, bool quiet) {
+    reader.close();
+    if (!files.map.close()) {
+        std::printf("Cannot write output file: %s\n", files.names.map.c_str());
+        return kExitFailure;
+    }
+    files.image.reset();
+    printSummary(model, quiet);
+    return 0;
 }
 
 }  // namespace
@@ -98,105 +179,28 @@ DerivedNames deriveNames(std::string_view argument, bool upperCase) {
 }
 
 int runMapGenerator(const RunOptions& options) {
-    MapModel firstModel;
-    if (!firstModel.pool.reserve(StringPool::kDefaultUnits)) {
-        std::printf("Out of memory\n");
-        return kExitFailure;
-    }
-    // Names of any length up to the system's path limit work; a longer
-    // argument is refused before any file is opened.
-    if (options.fileName.size() >= PATH_MAX) {
-        std::printf("File name too long: %s\n", options.fileName.c_str());
-        return kExitFailure;
-    }
-    const DerivedNames names = deriveNames(options.fileName, options.upperCaseFlag);
-
-    FdOwner image(::open(names.image.c_str(), O_RDONLY | O_CLOEXEC));
-    if (image.get() < 0) {
-        std::printf("Cannot open input file: %s\n", names.image.c_str());
-        return kExitFileError;
-    }
-    MapStream map;
-    if (!map.create(names.map)) {
-        std::printf("Cannot open output file: %s\n", names.map.c_str());
-        return kExitFileError;
-    }
-
-    const platform::SettingsStore store = platform::SettingsStore::fromEnvironment();
-    const ToolkitSettings settings(store);
-    const ObjdumpCommand command{settings.toolkitDirectory(), names.image};
-    std::int32_t listingExitCode = 0;
-    const std::string listingName = names.listing;
+    MapModel model;
+    if (!reservePool(model) || !nameFits(options.fileName)) return kExitFailure;
+    RunFiles files;
+    files.names = deriveNames(options.fileName, options.upperCaseFlag);
+    if (!openImage(files) || !createMap(files)) return kExitFileError;
+    readToolkitSettings(files);
     std::fflush(stdout);
 
-    // objdump takes longer than all of the tool's own work and neither needs
-    // the other before the listing is scanned, so the listing is made on a
-    // second thread while the image is read and the S and @ lines of the
-    // line tables are made (into memory: the File lines go first, and they
-    // show the listing). Until the listing's outcome is known, what the
-    // reader prints on standard output is held back and file 0 carries the
-    // listing name; the output and the MAP file end up as if the listing had
-    // been made first. Under the L option, whose S lines are echoed after
-    // the File lines, the S and @ lines wait for the listing.
-    bool listingMade = false;
-    std::jthread listing([&] { listingMade = generateListing(command, listingExitCode, listingName); });
-
-    const std::string libraryDir = settings.libraryDirectory();
-    const CollectOptions collect{libraryDir, platform::fileExists};
-    firstModel.files.add(listingName);
-    firstModel.files.watchNames({listingName, std::string(kNoListingName)});
+    // objdump takes longer than all of the tool's own work, so the listing
+    // is made on a second thread while the image is read.
+    model.files.add(files.names.listing);
+    ListingJob listingJob(ObjdumpCommand{files.toolkitDir, files.names.image}, files.names.listing);
     DebugReader reader;
-    std::string readerMessages;
-    reader.open(image.get(), &readerMessages);
-    bool collected = collectCompilationUnits(reader, firstModel, collect);
-    MapStream body;
-    bool bodyMade = false;
-    bool bodyComplete = true;
-    if (collected && !options.listFlag) {
-        body.createInMemory();
-        bodyComplete = writeMapBody(reader, firstModel, body, false);
-        bodyMade = true;
-    }
-    listing.join();
+    const ImageReading reading = readImage(reader, files.image.get(), model, files.libraryDir);
+    const ListingReport listing = listingJob.finish();
 
-    std::optional<MapModel> secondModel;
-    MapModel* current = &firstModel;
-    if (!listingMade) {
-        std::printf("Can not create list file. Exit code is: %d", listingExitCode);
-        if (collected && firstModel.files.watchedNameAsked()) {
-            // A file name of a unit or a line table matched, or could have
-            // matched, file 0: read again with the placeholder as file 0.
-            current = &secondModel.emplace();
-            current->pool.reserve(StringPool::kDefaultUnits);
-            current->files.add(kNoListingName);
-            collected = collectCompilationUnits(reader, *current, collect);
-            bodyMade = false;
-        } else {
-            firstModel.files.renameFirst(kNoListingName);
-        }
-    }
-    std::fputs(readerMessages.c_str(), stdout);
-    if (!collected) return kExitFailure;
-    MapModel& model = *current;
-
-    writeMapHeader(map);
-    writeFileLines(model, map, libraryDir, platform::fileExists, options.listFlag);
-    if (bodyMade) {
-        map.write(body.text());
-        if (!bodyComplete) return kExitFailure;
-    } else {
-        if (!writeMapBody(reader, model, map, options.listFlag)) return kExitFailure;
-    }
-    if (!scanListing(model, map)) return kExitFailure;
-    writeMapEnd(map);
-    reader.close();
-    if (!map.close()) {
-        std::printf("Cannot write output file: %s\n", names.map.c_str());
-        return kExitFailure;
-    }
-    image.close();
-    printSummary(model, options.quietFlag);
-    return 0;
+    reportListing(listing, model);
+    std::fputs(reading.readerMessages.c_str(), stdout);
+    if (!reading.collected) return kExitFailure;
+    const int status = writeMap(model, reading, listing, files, options.listFlag);
+    if (status != 0) return status;
+    return finishRun(reader, files, model, options.quietFlag);
 }
 
 int kestabMain(int argc, const char* const* argv) {

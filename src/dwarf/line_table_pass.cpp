@@ -13,8 +13,8 @@ using dw::Answer;
 using dw::ask;
 using dw::onError;
 
-// Writes the @ lines of one unit's line table.
-void dumpCuAddressLines(Dwarf_Debug dbg, const dw::Die& unit, MapModel& model, MapStream& out) {
+// Appends the rows of one unit's line table.
+void collectCuAddressLines(Dwarf_Debug dbg, const dw::Die& unit, MapModel& model) {
     constexpr dw::Report kTableFailed = onError("ERROR: dwarf_srclines failed: (%ld). Error number: (%ld)");
     Dwarf_Unsigned version = 0;
     Dwarf_Small tableCount = 0;
@@ -61,19 +61,17 @@ void dumpCuAddressLines(Dwarf_Debug dbg, const dw::Die& unit, MapModel& model, M
             haveLast = true;
         }
         if (lastIndex < 0) continue;
-        out.printf("@%04x: F:%03u L:%u", static_cast<unsigned>(static_cast<std::uint32_t>(address)),
-                   static_cast<unsigned>(lastIndex), static_cast<unsigned>(static_cast<std::uint32_t>(lineNumber)));
-        out.endLine();
-        ++model.addressEntryCount;
+        model.lineRows.push_back({static_cast<std::uint32_t>(address), static_cast<std::uint32_t>(lastIndex),
+                                  static_cast<std::uint32_t>(lineNumber)});
     }
 }
 
 }  // namespace
 
-bool dumpAddressLines(DebugReader& reader, MapModel& model, MapStream& out) {
+bool collectAddressLines(DebugReader& reader, MapModel& model) {
     Dwarf_Debug dbg = reader.handles().dbg.get();
     return dw::forEachUnit(dbg, [&](const dw::Die& unit) {
-        dumpCuAddressLines(dbg, unit, model, out);
+        collectCuAddressLines(dbg, unit, model);
         return true;
     });
 }

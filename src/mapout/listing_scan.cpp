@@ -1,11 +1,10 @@
-// The @ lines of the listing file: one per listing line that begins with a
-// hexadecimal address and a colon, with file number 0 and the line number.
+// The listing scan: the address and line number of every listing line that
+// begins with a hexadecimal address and a colon.
 #include "mapout/listing_scan.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <string>
-#include <vector>
 
 namespace kestab {
 
@@ -38,81 +37,66 @@ bool isHexToken(std::string_view text) {
     return true;
 }
 
-ListingScanner::ListingScanner(MapStream& out) : out_(out) {}
-
 void ListingScanner::feed(std::string_view bytes) {
-    for (const char c : bytes) {
-        if (stopped_) return;
+    std::size_t i = 0;
+    while (i < bytes.size() && !stopped_) {
+        const char c = bytes[i];
         if (pendingCr_) {
             pendingCr_ = false;
-            if (c == '\n') {
-                push('\n');
-                continue;
-            }
-            push('\r');
-            if (stopped_) return;
+            if (c == '\n') ++i;
+            push(c == '\n' ? '\n' : '\r');
+            continue;
         }
-        if (c == '\r')
+        if (c == '\r') {
             pendingCr_ = true;
-        else
-            push(c);
+            ++i;
+            continue;
+        }
+        // A run of plain characters, up to the line end or the end of the
+        // read, whichever comes first.
+        const std::size_t limit = std::min(bytes.size(), i + (kLineReadSize - line_.size()));
+        std::size_t end = i;
+        while (end < limit && bytes[end] != '\r' && bytes[end] != '\n') ++end;
+        const bool lineEnd = end < limit && bytes[end] == '\n';
+        line_.append(bytes.substr(i, end - i + (lineEnd ? 1 : 0)));
+        i = end + (lineEnd ? 1 : 0);
+        if (lineEnd || line_.size() == kLineReadSize) scanLine();
     }
 }
 
 void ListingScanner::finish() {
     if (pendingCr_ && !stopped_) push('\r');
     pendingCr_ = false;
-    if (!chunk_.empty() && !stopped_) scanChunk();
-    chunk_.clear();
+    if (!line_.empty() && !stopped_) scanLine();
+    line_.clear();
 }
 
 void ListingScanner::push(char c) {
-    chunk_.push_back(c);
-    if (c == '\n' || chunk_.size() == kMaxRead) {
-        scanChunk();
-        chunk_.clear();
-    }
+    line_.push_back(c);
+    if (c == '\n' || line_.size() == kLineReadSize) scanLine();
 }
 
-void ListingScanner::scanChunk() {
+void ListingScanner::scanLine() {
     ++lineNumber_;
     // The line is a C text: whatever follows a NUL byte is not part of it.
-    const std::string_view line(chunk_.c_str());
+    const std::string_view line(line_.c_str());
+    const std::size_t colon = line.find(':');
     if (line.find(kEndMarker) != std::string_view::npos) {
         stopped_ = true;
-        return;
+    } else if (colon != std::string_view::npos && addressToken(line.substr(0, colon))) {
+        entries_.push_back({hexValue(token_), lineNumber_});
     }
-    const std::size_t colon = line.find(':');
-    if (colon == std::string_view::npos) return;
-
-    token_.clear();
-    for (const char c : line.substr(0, colon)) {
-        if (c == ' ') continue;
-        if (token_.size() == kMaxToken) return;  // too long for an address
-        token_.push_back(c);
-    }
-    if (!isHexToken(token_)) return;
-    out_.printf("@%04x: F:000 L:%u", hexValue(token_), lineNumber_);
-    out_.endLine();
+    line_.clear();
 }
 
-bool scanListing(const MapModel& model, MapStream& out) {
-    if (model.files.count() == 0) return false;
-    const std::string listingName = model.files.name(0);
-    if (listingName == kNoListingName) return false;
-
-    std::FILE* file = std::fopen(listingName.c_str(), "rb");
-    if (file == nullptr) return true;
-    ListingScanner scanner(out);
-    std::vector<char> block(65536);
-    while (!scanner.stopped()) {
-        const std::size_t n = std::fread(block.data(), 1, block.size(), file);
-        if (n == 0) break;
-        scanner.feed(std::string_view(block.data(), n));
+bool ListingScanner::addressToken(std::string_view prefix) {
+    token_.clear();
+    for (const char c : prefix) {
+        if (c == ' ') continue;
+        if (token_.size() == kMaxToken) return false;  // too long for an address
+        token_.push_back(c);
     }
-    scanner.finish();
-    std::fclose(file);
-    return true;
+    return isHexToken(token_);
 }
 
 }  // namespace kestab

@@ -1,47 +1,52 @@
-// Mapping the code addresses of the listing file to its line numbers.
+// Mapping the code addresses of the listing to its line numbers.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include "mapout/map_stream.h"
-#include "tables/map_model.h"
+#include <vector>
 
 namespace kestab {
 
 // The placeholder that stands as file 0 when no listing was made.
 inline constexpr std::string_view kNoListingName = "????????.???";
 
-// Reads the listing file named by file 0 and writes "@%04x: F:000 L:%u" for
-// each line that begins with a hexadecimal address and a colon, up to the
-// first line containing ".debug_abbrev". False when file 0 is the
-// placeholder; a listing that cannot be opened gives true and no lines.
-bool scanListing(const MapModel& model, MapStream& out);
+// One listing line that begins with a hexadecimal address and a colon: the
+// address and the line's number, for an "@%04x: F:000 L:%u" line.
+struct ListingEntry {
+    std::uint32_t address = 0;
+    std::uint32_t line = 0;
+};
 
-// The listing scan over the listing's bytes as they come, in pieces of any
-// size: the file is read as text (a CR LF pair is one line end), a line in
-// reads of at most 1023 characters, each read counting as one line, up to
-// the first line that contains ".debug_abbrev".
+// The listing scan over the listing's bytes as they are copied, in pieces
+// of any size. The bytes are taken as a text file is read: a CR LF pair is
+// one line end, and a line is taken in reads of at most kLineReadSize
+// characters, each read counting as one line. Scanning stops at the first
+// line that contains ".debug_abbrev".
 class ListingScanner {
 public:
-    explicit ListingScanner(MapStream& out);
     void feed(std::string_view bytes);
     // Scans what is left after the last piece.
     void finish();
     bool stopped() const { return stopped_; }
+    std::vector<ListingEntry> takeEntries() { return std::move(entries_); }
 
-    static constexpr std::size_t kMaxRead = 1023;
+    // One read of a listing line fills a 1024-byte buffer: 1023 characters
+    // and the terminating zero.
+    static constexpr std::size_t kLineReadSize = 1023;
     // Room for the address token; a longer prefix is no address.
     static constexpr std::size_t kMaxToken = 31;
 
 private:
     void push(char c);
-    void scanChunk();
+    void scanLine();
+    // Builds the address token of a line from the text before its first
+    // colon, blanks left out; true when it is a hexadecimal address.
+    bool addressToken(std::string_view prefix);
 
-    MapStream& out_;
-    std::string chunk_;
+    std::string line_;
     std::string token_;
+    std::vector<ListingEntry> entries_;
     std::uint32_t lineNumber_ = 0;
     bool pendingCr_ = false;
     bool stopped_ = false;

@@ -2,8 +2,6 @@
 
 #include <cstdarg>
 
-#include "tables/text_format.h"
-
 namespace kestab {
 
 MapStream::~MapStream() {
@@ -13,29 +11,24 @@ MapStream::~MapStream() {
 bool MapStream::create(const std::string& path) {
     file_ = std::fopen(path.c_str(), "wb");
     failed_ = false;
+    // The MAP file is written in many short lines: a larger buffer means
+    // fewer writes.
+    if (file_ != nullptr) std::setvbuf(file_, nullptr, _IOFBF, kBufferSize);
     return file_ != nullptr;
 }
 
-void MapStream::createInMemory() {
-    inMemory_ = true;
-    memory_.clear();
-}
-
 void MapStream::write(std::string_view text) {
-    if (inMemory_) {
-        memory_.append(text);
-        return;
-    }
     if (file_ == nullptr) return;
-    if (!text.empty() && std::fwrite(text.data(), 1, text.size(), file_) != text.size()) failed_ = true;
+    // One stream, one thread: no locking needed.
+    if (!text.empty() && ::fwrite_unlocked(text.data(), 1, text.size(), file_) != text.size()) failed_ = true;
 }
 
 void MapStream::printf(const char* format, ...) {
+    if (file_ == nullptr) return;
     va_list args;
     va_start(args, format);
-    const std::string text = vformatText(format, args);
+    if (std::vfprintf(file_, format, args) < 0) failed_ = true;
     va_end(args);
-    write(text);
 }
 
 bool MapStream::close() {

@@ -17,11 +17,6 @@ public:
 
     // Creates or truncates `path`; false when it cannot be created.
     bool create(const std::string& path);
-    // Makes this a stream whose text collects in memory (text()), for lines
-    // that are made before their place in the file is reached.
-    void createInMemory();
-    const std::string& text() const { return memory_; }
-
     // Writes text as it stands (no line end).
     void write(std::string_view text);
     // printf-style text without line end.
@@ -33,10 +28,10 @@ public:
     bool close();
 
 private:
+    static constexpr std::size_t kBufferSize = 1 << 16;
+
     std::FILE* file_ = nullptr;
     bool failed_ = false;
-    bool inMemory_ = false;
-    std::string memory_;
 };
 
 }  // namespace kestab

@@ -4,7 +4,9 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "mapout/listing_scan.h"
 #include "mapout/map_stream.h"
 #include "tables/existence_probe.h"
 #include "tables/map_model.h"
@@ -15,12 +17,24 @@ void writeMapHeader(MapStream& out);
 
 // One File line per file table entry whose file exists, as a converted path
 // or behind the library directory; under `echo` one "F" line per entry on
-// standard output.
+// standard output. A CR or LF inside a name written to a File or S line is
+// written as '?', so no name can make a line of its own.
 void writeFileLines(const MapModel& model, MapStream& out, const std::string& libraryDir,
                     const ExistenceProbe& fileExists, bool echo);
 
 // One S line per symbol; under `echo` one line per symbol on standard output.
 bool writeSymbolLines(const MapModel& model, MapStream& out, bool echo);
+
+// "@%04x: F:%03u L:%u" and the line end: the one place this line is made,
+// for the line-table rows and the listing entries alike.
+void writeAddressLine(MapStream& out, std::uint32_t address, std::uint32_t file, std::uint32_t line);
+
+// One @ line per line-table row of the model, each counted in
+// addressEntryCount.
+void writeLineTableLines(MapModel& model, MapStream& out);
+
+// One @ line with file 0 per listing entry; these are not counted.
+void writeListingLines(const std::vector<ListingEntry>& entries, MapStream& out);
 
 void writeMapEnd(MapStream& out);
 

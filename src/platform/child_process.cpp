@@ -2,11 +2,11 @@
 //
 // Every descriptor made here is close-on-exec, and the child closes all but
 // its standard ones before it starts, so it receives nothing of this process
-// but the three it is given: a pipe that is never written as
-// standard input, and the write end of one pipe as both standard output and
-// standard error. The parent copies that pipe into the output file until
-// every writer has closed it, then waits for the child by a doubling
-// schedule and kills it when it is still running after the last query.
+// but the three it is given: a pipe that is never written as standard input,
+// and the write end of one pipe as both standard output and standard error.
+// The child leads a process group of its own; every way out kills that group
+// before the child is reaped (its pid, and so the group's id, cannot be
+// taken by another process until then).
 #include "platform/child_process.h"
 
 #include <fcntl.h>
@@ -19,8 +19,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <mutex>
 #include <optional>
+
+#include "platform/fd.h"
 
 extern char** environ;
 
@@ -30,31 +34,70 @@ namespace {
 
 constexpr std::size_t kCopyBufferSize = 32768;
 constexpr std::size_t kReadSize = kCopyBufferSize - 1;
+// Room in the output pipe, so objdump seldom waits for the copy when the
+// copying thread does not get a core at once (the system may allow less).
+constexpr int kOutputPipeSize = 1 << 20;
+constexpr int kGatherMs = 1;
+constexpr int kForwardedSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// An owned descriptor.
-class Fd {
+// The process group of the running child, for the signal handler; while a
+// child is being started its group is not known yet, and a signal that
+// comes then is left for the starting thread to act on.
+std::atomic<pid_t> runningGroup{0};
+std::atomic<bool> starting{false};
+std::atomic<int> pendingSignal{0};
+
+extern "C" void killGroupAndDie(int sig) {
+    pendingSignal.store(sig);
+    if (starting.load()) return;
+    const pid_t group = runningGroup.load();
+    if (group > 0) ::kill(-group, SIGKILL);
+    // The handler was reset to the default on entry (SA_RESETHAND) and the
+    // signal is not blocked (SA_NODEFER): this ends the process.
+    ::raise(sig);
+}
+
+// Installs the handler once, for each signal this process does not ignore.
+void installGroupKiller() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (const int sig : kForwardedSignals) {
+            struct sigaction old {};
+            if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
+            struct sigaction action {};
+            action.sa_handler = killGroupAndDie;
+            sigemptyset(&action.sa_mask);
+            action.sa_flags = SA_RESETHAND | SA_NODEFER;
+            ::sigaction(sig, &action, nullptr);
+        }
+    });
+}
+
+// Marks the start of a child for its life; the child's group is made known
+// with started(), and a signal that came in between is acted on there.
+class Starting {
 public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    void reset(int fd = -1) {
-        // close() is not retried on EINTR: on Linux the descriptor is gone.
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
+    Starting() { starting.store(true); }
+    // A child that could not be started leaves no group to kill.
+    ~Starting() {
+        starting.store(false);
+        if (const int sig = pendingSignal.exchange(0)) ::raise(sig);
     }
+    Starting(const Starting&) = delete;
+    Starting& operator=(const Starting&) = delete;
 
-private:
-    int fd_ = -1;
+    void started(pid_t group) {
+        runningGroup.store(group);
+        starting.store(false);
+        if (const int sig = pendingSignal.exchange(0)) {
+            ::kill(-group, SIGKILL);
+            ::raise(sig);
+        }
+    }
 };
 
 // Keeps `fd` clear of 0, 1 and 2, so that placing the child's standard
-// descriptors never overwrites another pipe end (this happens when the
-// process was started with one of them closed).
+// descriptors never overwrites another pipe end.
 bool moveAboveStandard(Fd& fd) {
     if (fd.get() > 2) return true;
     const int moved = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, 3);
@@ -71,41 +114,34 @@ bool makePipe(Fd& readEnd, Fd& writeEnd) {
     return moveAboveStandard(readEnd) && moveAboveStandard(writeEnd);
 }
 
-int openOutputFile(const std::string& path) {
+// Opened without blocking: a FIFO with no reader fails (ENXIO) instead of
+// waiting for one. Writes then block as usual.
+Fd openOutputFile(const std::string& path) {
+    Fd fd;
     for (;;) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
-        if (fd >= 0 || errno != EINTR) return fd;
+        fd.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
+        if (fd.valid() || errno != EINTR) break;
     }
+    if (fd.valid()) {
+        const int flags = ::fcntl(fd.get(), F_GETFL);
+        if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    }
+    return fd;
 }
 
-bool writeAll(int fd, const char* data, std::size_t size) {
+// 0 when all of it was written, else the errno of the failed write.
+int writeAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return false;
+            return errno;
         }
-        if (n == 0) return false;
+        if (n == 0) return EIO;
         data += n;
         size -= static_cast<std::size_t>(n);
     }
-    return true;
-}
-
-// Copies the pipe into the file until every write end is closed, a read
-// fails, or a write fails.
-void copyOutput(int pipeRead, int file) {
-    char buffer[kCopyBufferSize];
-    for (;;) {
-        const ssize_t n = ::read(pipeRead, buffer, kReadSize);
-        if (n > 0) {
-            if (!writeAll(file, buffer, static_cast<std::size_t>(n))) return;
-        } else if (n == 0) {
-            return;  // the normal end: the child's copies are all closed
-        } else if (errno != EINTR) {
-            return;
-        }
-    }
+    return 0;
 }
 
 std::int64_t nowMs() {
@@ -114,19 +150,15 @@ std::int64_t nowMs() {
     return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-void sleepMs(std::int64_t ms) {
-    timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>((ms % 1000) * 1000000)};
-    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
-}
+int pollMs(std::int64_t ms) { return static_cast<int>(std::clamp<std::int64_t>(ms, 0, 1 << 30)); }
 
-std::int32_t exitStatusOf(int status) {
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return status;
-}
+}  // namespace
 
-// The child of one run: status queries, waiting for its end, the kill.
+namespace {
+
+// The child of one run: waiting for its end, the kill of its group, the
+// reaping. The group is killed and the child reaped when the owner goes, on
+// every path.
 class Child {
 public:
     explicit Child(pid_t pid) : pid_(pid) {
@@ -135,62 +167,14 @@ public:
         if (fd >= 0) pidfd_.reset(static_cast<int>(fd));
 #endif
     }
+    ~Child() { finish(); }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
 
-    struct Status {
-        bool ended = false;
-        std::optional<std::int32_t> exitCode;  // empty when it cannot be known
-    };
+    // Readable once the child has ended; -1 when the kernel has none.
+    int endFd() const { return pidfd_.get(); }
 
-    // One status query; reaps the child when it has ended.
-    Status query() {
-        int status = 0;
-        for (;;) {
-            const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-            if (r == pid_) {
-                reaped_ = true;
-                return {true, exitStatusOf(status)};
-            }
-            if (r == 0) return {};
-            if (errno == EINTR) continue;
-            // Reaped elsewhere (SIGCHLD ignored): gone, with no status.
-            reaped_ = true;
-            return {true, std::nullopt};
-        }
-    }
-
-    // Waits until the child has ended or the monotonic clock reaches
-    // `deadline`, whichever comes first; true when it ended. Does not reap.
-    bool waitForEnd(std::int64_t deadline) {
-        for (;;) {
-            if (hasEnded()) return true;
-            const std::int64_t remaining = deadline - nowMs();
-            if (remaining <= 0) return false;
-            if (pidfd_.valid()) {
-                pollfd p{pidfd_.get(), POLLIN, 0};
-                const int r = ::poll(&p, 1, static_cast<int>(std::min<std::int64_t>(remaining, 1 << 30)));
-                if (r < 0 && errno != EINTR) pidfd_.reset();  // fall back to slices
-            } else {
-                sleepMs(std::min<std::int64_t>(remaining, kSliceMs));
-            }
-        }
-    }
-
-    void killAndReap() {
-        if (!reaped_) ::kill(pid_, SIGKILL);
-        reap();
-    }
-
-    void reap() {
-        if (reaped_) return;
-        int status = 0;
-        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
-        reaped_ = true;
-    }
-
-private:
-    static constexpr std::int64_t kSliceMs = 5;
-
+    // Whether the child has ended; does not reap.
     bool hasEnded() const {
         if (reaped_) return true;
         siginfo_t info{};
@@ -201,19 +185,59 @@ private:
         }
     }
 
+    // Waits until the child has ended or the monotonic clock reaches
+    // `deadline`; true when it ended. Does not reap.
+    bool waitForEnd(std::int64_t deadline) const {
+        for (;;) {
+            if (hasEnded()) return true;
+            const std::int64_t remaining = deadline - nowMs();
+            if (remaining <= 0) return false;
+            if (pidfd_.valid()) {
+                pollfd p{pidfd_.get(), POLLIN, 0};
+                ::poll(&p, 1, pollMs(remaining));
+            } else {
+                ::poll(nullptr, 0, pollMs(std::min<std::int64_t>(remaining, kSliceMs)));
+            }
+        }
+    }
+
+    struct Status {
+        bool known = false;  // false when the child was reaped elsewhere (SIGCHLD ignored)
+        std::int32_t exitCode = 0;
+        int signal = 0;
+    };
+
+    // Kills the group (the child with it when it still runs), then reaps
+    // the child.
+    Status finish() {
+        if (reaped_) return status_;
+        ::kill(-pid_, SIGKILL);
+        int raw = 0;
+        pid_t r;
+        while ((r = ::waitpid(pid_, &raw, 0)) < 0 && errno == EINTR) {
+        }
+        if (r == pid_ && WIFEXITED(raw)) status_ = {true, WEXITSTATUS(raw), 0};
+        if (r == pid_ && WIFSIGNALED(raw)) status_ = {true, 128 + WTERMSIG(raw), WTERMSIG(raw)};
+        reaped_ = true;
+        runningGroup.store(0);
+        return status_;
+    }
+
+    static constexpr std::int64_t kSliceMs = 5;
+
+private:
     pid_t pid_;
     Fd pidfd_;
     bool reaped_ = false;
+    Status status_;
 };
 
-// Spawns `program`; 0 on success, else the error number.
+// Spawns `program` as the leader of a new process group; 0 on success, else
+// the error number.
 int spawnChild(const std::string& program, const std::vector<std::string>& args, int stdinFd, int outFd, pid_t& pid) {
-    std::vector<std::string> argvStrings;
-    argvStrings.reserve(args.size() + 1);
-    argvStrings.push_back(program);
+    std::vector<std::string> argvStrings{program};
     argvStrings.insert(argvStrings.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    argv.reserve(argvStrings.size() + 1);
     for (auto& s : argvStrings) argv.push_back(s.data());
     argv.push_back(nullptr);
 
@@ -226,18 +250,13 @@ int spawnChild(const std::string& program, const std::vector<std::string>& args,
         ::posix_spawn_file_actions_destroy(&actions);
         return rc;
     }
-
     // dup2 clears close-on-exec on the copies; the originals stay behind.
     rc = ::posix_spawn_file_actions_adddup2(&actions, stdinFd, 0);
     if (rc == 0) rc = ::posix_spawn_file_actions_adddup2(&actions, outFd, 1);
     if (rc == 0) rc = ::posix_spawn_file_actions_adddup2(&actions, outFd, 2);
-        // Descriptors this process inherited or opened without close-on-exec
-        // would otherwise reach the child as well.
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+    // Descriptors this process inherited or opened without close-on-exec
+    // would otherwise reach the child as well.
     if (rc == 0) rc = ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-#else
-#error "closing the inherited descriptors needs posix_spawn_file_actions_addclosefrom_np (glibc 2.34)"
-#endif
 
     // The child starts with no blocked signals and with the default action
     // for the signals this process may have chosen to ignore.
@@ -245,12 +264,13 @@ int spawnChild(const std::string& program, const std::vector<std::string>& args,
     sigemptyset(&none);
     sigset_t defaults;
     sigemptyset(&defaults);
-    for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGCHLD})
+    for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGCHLD, SIGXFSZ})
         sigaddset(&defaults, sig);
     if (rc == 0) rc = ::posix_spawnattr_setsigmask(&attr, &none);
     if (rc == 0) rc = ::posix_spawnattr_setsigdefault(&attr, &defaults);
-    if (rc == 0) rc = ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
+    if (rc == 0) rc = ::posix_spawnattr_setpgroup(&attr, 0);
+    if (rc == 0)
+        rc = ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
     if (rc == 0) rc = ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
 
     ::posix_spawnattr_destroy(&attr);
@@ -258,55 +278,107 @@ int spawnChild(const std::string& program, const std::vector<std::string>& args,
     return rc;
 }
 
+enum class CopyEnd {
+    OutputEnded,  // every write end closed (or a read error)
+    ChildEnded,   // the child ended, something it started still holds the pipe
+    Silent,       // nothing came for the silence limit
+    WriteFailed,
+};
+
+struct CopyResult {
+    CopyEnd end = CopyEnd::OutputEnded;
+    int error = 0;
+};
+
+// Copies the pipe into the file, handing each piece to `sink` once it is
+// written, until the output ends, the child ends with the pipe quiet, the
+// silence limit passes or a write fails.
+CopyResult copyOutput(int pipeRead, int file, const Child& child, int silenceLimitMs, const OutputSink& sink) {
+    char buffer[kCopyBufferSize];
+    std::int64_t silentAt = nowMs() + silenceLimitMs;
+    for (;;) {
+        const std::int64_t remaining = silentAt - nowMs();
+        if (remaining <= 0) return {CopyEnd::Silent};
+        pollfd fds[2] = {{pipeRead, POLLIN, 0}, {child.endFd(), POLLIN, 0}};
+        const bool endFd = child.endFd() >= 0;
+        const int timeout = pollMs(endFd ? remaining : std::min<std::int64_t>(remaining, Child::kSliceMs));
+        if (::poll(fds, endFd ? 2 : 1, timeout) < 0 && errno != EINTR) return {CopyEnd::OutputEnded};
+        if (fds[0].revents != 0) {
+            const ssize_t n = ::read(pipeRead, buffer, kReadSize);
+            if (n == 0) return {CopyEnd::OutputEnded};
+            if (n < 0) {
+                if (errno == EINTR || errno == EAGAIN) continue;
+                return {CopyEnd::OutputEnded};  // left to the wait, like the end
+            }
+            const auto size = static_cast<std::size_t>(n);
+            if (const int error = writeAll(file, buffer, size)) return {CopyEnd::WriteFailed, error};
+            if (sink) sink(std::string_view(buffer, size));
+            silentAt = nowMs() + silenceLimitMs;
+            // The pipe is drained: let it fill for a moment rather than
+            // wake for every small write of the child (the pipe holds far
+            // more than the child writes meanwhile).
+            if (size < kReadSize) ::poll(nullptr, 0, kGatherMs);
+        } else if (endFd ? fds[1].revents != 0 : child.hasEnded()) {
+            return {CopyEnd::ChildEnded};
+        }
+    }
+}
+
 }  // namespace
 
-CaptureOutcome runCaptured(const std::string& program, const std::vector<std::string>& args,
-                           const std::string& outputPath, std::int32_t& exitCode, const WaitSchedule& schedule) {
+std::int64_t waitBudgetMs(const WaitSchedule& schedule) {
+    std::int64_t total = 0;
+    std::int64_t pause = std::max(schedule.firstPauseMs, 0);
+    for (int q = 0; q < schedule.queries && total < (std::int64_t{1} << 40); ++q, pause *= 2) total += pause;
+    return total;
+}
+
+CaptureResult runCaptured(const std::string& program, const std::vector<std::string>& args,
+                          const std::string& outputPath, std::int32_t& exitCode, const WaitSchedule& schedule,
+                          const OutputSink& sink) {
     Fd outRead, outWrite, inRead, inWrite;
-    if (!makePipe(outRead, outWrite)) return CaptureOutcome::SetupFailed;
-    if (!makePipe(inRead, inWrite)) return CaptureOutcome::SetupFailed;
+    if (!makePipe(outRead, outWrite) || !makePipe(inRead, inWrite)) return {CaptureOutcome::SetupFailed, errno};
+    ::fcntl(outWrite.get(), F_SETPIPE_SZ, kOutputPipeSize);  // a smaller pipe serves as well
+    Fd file = openOutputFile(outputPath);
+    if (!file.valid()) return {CaptureOutcome::CreateFailed, errno};
 
-    Fd file(openOutputFile(outputPath));
-    if (!file.valid()) return CaptureOutcome::SetupFailed;
-
-    pid_t pid = -1;
-    if (spawnChild(program, args, inRead.get(), outWrite.get(), pid) != 0) return CaptureOutcome::StartFailed;
-    Child child(pid);
-
-    // From here only the child holds a write end of the output pipe, so the
-    // copy ends when the child has closed its copies. The input pipe is
-    // released at once: a child that reads its standard input sees its end
-    // instead of waiting forever.
+    installGroupKiller();
+    std::optional<Child> child;
+    {
+        Starting start;
+        pid_t pid = -1;
+        if (const int error = spawnChild(program, args, inRead.get(), outWrite.get(), pid))
+            return {CaptureOutcome::StartFailed, error};
+        child.emplace(pid);
+        start.started(pid);
+    }
+    // From here only the child holds a write end of the output pipe. The
+    // input pipe is released at once: a child that reads its standard input
+    // sees its end instead of waiting forever.
     outWrite.reset();
     inRead.reset();
     inWrite.reset();
 
-    copyOutput(outRead.get(), file.get());
-    // The read end stays open through the wait: a child still writing after
-    // a copy that stopped early blocks, and the wait decides about it.
-    file.reset();
-
-    // Queries at 0, p, 3p, 7p, ... after the end of the output, with pauses
-    // p, 2p, 4p, ...; no query follows the last pause. Waking early when the
-    // child ends only moves the next query forward: its answer would be the
-    // same at its scheduled time.
-    const int queries = std::max(schedule.queries, 1);
-    std::int64_t pause = std::max(schedule.firstPauseMs, 0);
-    std::int64_t deadline = nowMs();
-    for (int q = 0; q < queries; ++q) {
-        const Child::Status status = child.query();
-        if (status.ended) {
-            if (status.exitCode) exitCode = *status.exitCode;
-            return CaptureOutcome::Ended;
-        }
-        deadline += pause;
-        pause = std::min<std::int64_t>(pause * 2, std::int64_t{1} << 40);
-        // An end during the last pause comes too late: it is not queried.
-        if (child.waitForEnd(deadline) && q + 1 == queries) break;
+    CopyResult copy = copyOutput(outRead.get(), file.get(), *child, schedule.silenceLimitMs, sink);
+    if (::close(file.get()) != 0 && copy.end != CopyEnd::WriteFailed && errno != EINTR)
+        copy = {CopyEnd::WriteFailed, errno};
+    static_cast<void>(file.release());
+    if (copy.end == CopyEnd::WriteFailed || copy.end == CopyEnd::Silent) {
+        child->finish();
+        if (copy.end == CopyEnd::WriteFailed) return {CaptureOutcome::WriteFailed, copy.error};
+        exitCode = kKilledExitCode;
+        return {CaptureOutcome::Silent};
     }
-    child.killAndReap();
-    exitCode = kKilledExitCode;
-    return CaptureOutcome::Killed;
+    // A child that has ended when the wait is over is judged by its own
+    // status, however late in the wait it ended.
+    const bool ended = child->waitForEnd(nowMs() + waitBudgetMs(schedule));
+    const Child::Status status = child->finish();
+    if (!ended && (!status.known || status.signal == SIGKILL)) {
+        exitCode = kKilledExitCode;
+        return {CaptureOutcome::Killed};
+    }
+    if (status.known) exitCode = status.exitCode;
+    return {CaptureOutcome::Ended, 0, status.signal};
 }
 
 }  // namespace kestab::platform

@@ -3,32 +3,64 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestab::platform {
 
+// A child that writes nothing for this long is taken as hung.
+inline constexpr int kSilenceLimitMs = 60000;
+
 struct WaitSchedule {
     int queries = 6;          // status queries at most
     int firstPauseMs = 100;   // doubled after every pause
+    int silenceLimitMs = kSilenceLimitMs;
 };
 
 enum class CaptureOutcome {
-    Ended,        // the child ended; exitCode holds its exit status
-    Killed,       // still running at the last query: killed, exitCode 241
-    SetupFailed,  // pipes or the output file could not be made; exitCode untouched
+    Ended,        // the child ended in time; exitCode holds its status
+    Killed,       // still running when the wait was over: killed, exitCode 241
+    Silent,       // wrote nothing for the silence limit: killed, exitCode 241
+    SetupFailed,  // the pipes could not be made; exitCode untouched
+    CreateFailed, // the output file could not be created; exitCode untouched
     StartFailed,  // the output file exists (empty) but the program could not be started
+    WriteFailed,  // a write to the output file failed: the child was killed, exitCode untouched
 };
 
-// Starts `program` with `args` (argv[1..]), a never-written pipe as standard
-// input and one pipe shared by standard output and standard error, copies
-// everything it writes into `outputPath` (created or truncated), then waits
-// for it by the schedule. No other descriptor of this process reaches the
-// child.
-CaptureOutcome runCaptured(const std::string& program, const std::vector<std::string>& args,
-                           const std::string& outputPath, std::int32_t& exitCode,
-                           const WaitSchedule& schedule = {});
+struct CaptureResult {
+    CaptureOutcome outcome = CaptureOutcome::SetupFailed;
+    int error = 0;           // errno of a failed set-up, start or write
+    int signal = 0;          // the signal that ended the child (Ended), else 0
+};
 
-constexpr std::int32_t kKilledExitCode = 241;
+// Called with each piece of the output right after it was written to the
+// file.
+using OutputSink = std::function<void(std::string_view)>;
+
+// Starts `program` with `args` (argv[1..]) in a process group of its own, a
+// never-written pipe as standard input and one pipe shared by standard
+// output and standard error, and copies everything it writes into
+// `outputPath` (created or truncated; a FIFO without a reader is refused
+// instead of waited for). The first failed write ends the copy. The wait
+// starts when the output has ended, or when the child has ended while
+// something it started still holds the pipe; it lasts as long as the
+// schedule's pauses together, and a child that has ended by then is judged
+// by its own status. Whatever stops the run, the child's process group is
+// killed before the child is reaped, so nothing it started is left behind;
+// while it runs, SIGINT, SIGTERM and SIGHUP of this process kill the group
+// first. exitCode is the child's exit status, 128 + the signal that ended
+// it, or 241 when it was killed for not ending or for falling silent. No
+// other descriptor of this process reaches the child.
+CaptureResult runCaptured(const std::string& program, const std::vector<std::string>& args,
+                          const std::string& outputPath, std::int32_t& exitCode, const WaitSchedule& schedule = {},
+                          const OutputSink& sink = {});
+
+inline constexpr std::int32_t kKilledExitCode = 241;
+
+// How long the wait after the output lasts: the schedule's pauses together
+// (p, 2p, 4p, ...; 6300 ms for the designed schedule).
+std::int64_t waitBudgetMs(const WaitSchedule& schedule);
 
 }  // namespace kestab::platform

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/process_setup.h"
+
 namespace kestab::platform {
 
 namespace {
@@ -30,29 +32,33 @@ void reportUnreadable(std::string_view storeName, int error) {
                  static_cast<int>(storeName.size()), storeName.data(), std::strerror(error));
 }
 
-// The whole file, or the errno of the failure.
+// The whole file, or the errno of the failure. The store is opened without
+// blocking and must be a regular file (a FIFO would block the open, a device
+// could be read forever) of at most kMaxStoreBytes (EFBIG).
 std::optional<std::string> readWholeFile(const std::string& path, int& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    constexpr std::size_t kMaxStoreBytes = std::size_t{64} << 20;
+    const Fd fd = openRegularFile(path);
+    if (!fd.valid()) {
         error = errno;
         return std::nullopt;
     }
     std::string content;
     char buffer[65536];
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
         if (n > 0) {
             content.append(buffer, static_cast<std::size_t>(n));
+            if (content.size() > kMaxStoreBytes) {
+                error = EFBIG;
+                return std::nullopt;
+            }
         } else if (n == 0) {
-            break;
+            return content;
         } else if (errno != EINTR) {
             error = errno;
-            ::close(fd);
             return std::nullopt;
         }
     }
-    ::close(fd);
-    return content;
 }
 
 // A store is reported at most once per process, however often it is loaded.

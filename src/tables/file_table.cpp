@@ -9,8 +9,6 @@ void FileTable::add(std::string_view name) {
 }
 
 std::int32_t FileTable::find(std::string_view name) const {
-    for (const std::string& watched : watched_)
-        if (name == watched) watchedAsked_ = true;
     const auto it = firstIndex_.find(std::string(name));
     return it == firstIndex_.end() ? -1 : static_cast<std::int32_t>(it->second);
 }

@@ -5,7 +5,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include "tables/string_pool.h"
@@ -25,21 +24,14 @@ public:
     std::uint32_t count() const { return static_cast<std::uint32_t>(entries_.size()); }
     std::string name(std::uint32_t index) const { return pool_.copyOut(entries_.at(index)); }
 
-    // For a table filled while the name of entry 0 is still open: remembers
-    // whether find() is ever asked for one of the given names, so the caller
-    // can tell whether the name of entry 0 could have changed an answer.
-    void watchNames(std::vector<std::string> names) { watched_ = std::move(names); }
-    bool watchedNameAsked() const { return watchedAsked_; }
-    // Gives entry 0 its final name. Entries added since must not share the
-    // old or the new name (watchedNameAsked() false for both).
+    // Gives entry 0 another name. The entries added before keep the numbers
+    // they were given, whatever their names.
     void renameFirst(std::string_view name);
 
 private:
     StringPool& pool_;
     std::vector<PoolOffset> entries_;
     std::unordered_map<std::string, std::uint32_t> firstIndex_;
-    std::vector<std::string> watched_;
-    mutable bool watchedAsked_ = false;
 };
 
 }  // namespace kestab

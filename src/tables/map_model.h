@@ -94,6 +94,13 @@ private:
     std::unordered_map<std::uint32_t, std::uint32_t> aliases_;
 };
 
+// One row of a line table whose file is in the file table.
+struct AddressRow {
+    std::uint32_t address = 0;
+    std::uint32_t file = 0;
+    std::uint32_t line = 0;
+};
+
 struct MapModel {
     MapModel() : files(pool) {}
     MapModel(const MapModel&) = delete;
@@ -104,6 +111,7 @@ struct MapModel {
     TypeTable types;
     std::vector<SymbolEntry> symbols;
     std::vector<std::uint32_t> dimensions;
+    std::vector<AddressRow> lineRows;  // the line-table rows, in order
     std::uint32_t addressEntryCount = 0;
 
     std::uint32_t fileCount() const { return files.count(); }

@@ -1,0 +1,46 @@
+#include "platform/process_setup.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+namespace kestab::platform {
+
+void prepareProcess() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        // open() takes the lowest free descriptor, which is `fd`.
+        const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) ::close(opened);
+    }
+    ::signal(SIGXFSZ, SIG_IGN);
+}
+
+Fd openRegularFile(const std::string& path) {
+    Fd fd;
+    for (;;) {
+        fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+        if (fd.valid() || errno != EINTR) break;
+    }
+    if (!fd.valid()) return fd;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        const int error = errno;
+        fd.reset();
+        errno = error;
+        return fd;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        fd.reset();
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return fd;
+    }
+    // Reads of a regular file never block; the flag only goes for form.
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
+}  // namespace kestab::platform
