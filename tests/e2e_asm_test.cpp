@@ -64,6 +64,10 @@ const AsmCase kCases[] = {
     {"dims", 0, summary(2, 2, 2000, 2), ""},
     // A unit without line program after a good one: the walk fails silently.
     {"noline", 255, "", ""},
+    // A DWARF 5 unit: implicit_const file, size, encoding and bound,
+    // flag_present, high_pc as an offset before low_pc, .debug_loclists
+    // lists of one and of two ranges.
+    {"dwarf5_forms", 0, summary(2, 4, 2, 2), ""},
     // Malformed images. A reference beyond its unit fails in the reader:
     // first on the pointer type, then on the variable.
     {"bad_typeref", 0, summary(2, 4, 0, 2),

@@ -34,7 +34,13 @@ struct GccCase {
     std::string driveC;           // what drive c: maps to, below the root; empty for none
     std::string expectedStdout;   // relative to tests/fixtures; empty: banner, reader, summary
     std::string summary;
+    std::string runAs;  // base name the image is run under; empty: its own
 };
+
+// The base name a case runs under, which names the MAP and listing files.
+std::string baseName(const GccCase& c) {
+    return c.runAs.empty() ? fs::path(c.image).stem().string() : c.runAs;
+}
 
 void setTime(const fs::path& path, std::time_t when) {
     utimbuf times{when, when};
@@ -54,7 +60,7 @@ PreparedRun prepare(const TempDir& root, const GccCase& c, bool withToolkit = tr
     run.runDir = root.path() / c.runDir;
     fs::create_directories(run.runDir);
     fs::copy(sourcePath(c.sources), run.runDir, fs::copy_options::recursive);
-    const fs::path image = run.runDir / fs::path(c.image).filename();
+    const fs::path image = run.runDir / (baseName(c) + ".tmp");
     fs::copy_file(sourcePath(c.image), image, fs::copy_options::overwrite_existing);
     for (const auto& entry : fs::recursive_directory_iterator(run.runDir))
         if (entry.is_regular_file()) setTime(entry.path(), kSourceTime);
@@ -107,7 +113,7 @@ TEST_P(GccImageRun, WritesTheExpectedMapFile) {
     const GccCase& c = GetParam();
     TempDir root;
     const PreparedRun run = prepare(root, c);
-    const std::string base = fs::path(c.image).stem().string();
+    const std::string base = baseName(c);
     std::vector<std::string> args{base};
     args.insert(args.end(), c.options.begin(), c.options.end());
 
@@ -126,10 +132,18 @@ TEST_P(GccImageRun, WritesTheExpectedMapFile) {
 
 const GccCase kMulti{"Multi", "tests/fixtures/gcc/multi.tmp", "tests/fixtures/gcc/multi", "run",
                      "gcc/multi.expected.MAP", {}, "", "", "",
-                     "5 files, 48 symbols, 19 dimensions, 55 address entries"};
+                     "5 files, 48 symbols, 19 dimensions, 55 address entries", ""};
 const GccCase kCyg{"Cyg", "tests/fixtures/gcc/cyg.tmp", "tests/fixtures/gcc/cyg", "c/work/cyg",
                    "gcc/cyg.expected.MAP", {}, "", "c", "",
-                   "3 files, 6 symbols, 2 dimensions, 17 address entries"};
+                   "3 files, 6 symbols, 2 dimensions, 17 address entries", ""};
+
+// One program built with DWARF 2, 4 and 5 line tables and debugging
+// information; every build gives the MAP file of the DWARF 2 build.
+GccCase modernBuild(const std::string& name, const std::string& build) {
+    return GccCase{name, "tests/fixtures/gcc/modern-" + build + ".tmp", "tests/fixtures/gcc/modern", "run",
+                   "gcc/modern.expected.MAP", {}, "", "", "",
+                   "3 files, 14 symbols, 2 dimensions, 33 address entries", "modern"};
+}
 
 GccCase withListOption(GccCase c, const std::string& option, const std::string& expectedStdout) {
     c.name += "ListOption";
@@ -145,12 +159,14 @@ INSTANTIATE_TEST_SUITE_P(
         withListOption(kCyg, "-L", "gcc/cyg.expected.stdout"),
         GccCase{"LibraryDirectory", "tests/fixtures/gcc/libdir.tmp", "tests/fixtures/gcc/libdir", "run",
                 "gcc/libdir.expected.MAP", {}, "c:\\gnuarm7", "run", "",
-                "4 files, 8 symbols, 3 dimensions, 15 address entries"},
+                "4 files, 8 symbols, 3 dimensions, 15 address entries", ""},
         GccCase{"NoLibraryDirectory", "tests/fixtures/gcc/libdir.tmp", "tests/fixtures/gcc/libdir", "run",
                 "gcc/libdir-nolib.expected.MAP", {}, "", "", "",
-                "3 files, 5 symbols, 3 dimensions, 10 address entries"},
+                "3 files, 5 symbols, 3 dimensions, 10 address entries", ""},
         GccCase{"Blinky", "examples/blinky/blinky.tmp", "examples/blinky", "run", "gcc/blinky.expected.MAP",
-                {}, "", "", "", "4 files, 15 symbols, 4 dimensions, 90 address entries"}),
+                {}, "", "", "", "4 files, 15 symbols, 4 dimensions, 90 address entries", ""},
+        modernBuild("ModernDwarf2", "dw2"), modernBuild("ModernDwarf4", "dw4"), modernBuild("ModernDwarf5", "dw5"),
+        modernBuild("ModernDwarf5GccLineTable", "dw5-gcclines")),
     [](const ::testing::TestParamInfo<GccCase>& p) { return p.param.name; });
 
 // Drops every line of a CR LF text that `drop` selects; a kept line has its

@@ -23,7 +23,8 @@ bool isReferenceForm(Dwarf_Half form) {
 }  // namespace
 
 bool readExternalFlag(const Attribute& attr) {
-    if (attr.form() != DW_FORM_flag) return false;
+    const std::optional<Dwarf_Half> form = attr.form();
+    if (form != DW_FORM_flag && form != DW_FORM_flag_present) return false;
     bool flag = false;
     return attr.flag(flag, onError("Cannot get formflag (%d)....", kCode)).ok() && flag;
 }
@@ -40,7 +41,8 @@ std::int32_t referencedTypeSize(const Attribute& attr, const TypeTable& types) {
 
 std::int32_t readSignedConstant(const Attribute& attr) {
     const std::optional<Dwarf_Half> form = attr.form();
-    if (form != DW_FORM_data1 && form != DW_FORM_data2 && form != DW_FORM_data4 && form != DW_FORM_data8)
+    if (form != DW_FORM_data1 && form != DW_FORM_data2 && form != DW_FORM_data4 && form != DW_FORM_data8 &&
+        form != DW_FORM_implicit_const)
         return -1;
     // Bounds of C arrays are never negative: the data forms are read
     // unsigned, so a bound of 199 in one byte stays 199.
@@ -49,31 +51,75 @@ std::int32_t readSignedConstant(const Attribute& attr) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
 }
 
-bool decodeLocation(const Attribute& attr, Location& location) {
-    location = Location{};
-    const Dwarf_Debug dbg = attr.debug();
-    Dwarf_Loc_Head_c rawHead = nullptr;
-    Dwarf_Unsigned count = 0;
-    const Answer answer = ask(dbg, onError("Function dwarf_loclist() failed(%d)", kCode), [&](Dwarf_Error* err) {
-        return dwarf_get_loclist_c(attr.get(), &rawHead, &count, err);
+Answer readHighPc(const Die& die, Dwarf_Addr& end, const Report& report) {
+    Dwarf_Addr value = 0;
+    Dwarf_Half form = 0;
+    Dwarf_Form_Class formClass = DW_FORM_CLASS_UNKNOWN;
+    Answer answer = ask(die.debug(), report, [&](Dwarf_Error* err) {
+        return dwarf_highpc_b(die.get(), &value, &form, &formClass, err);
     });
-    const LocHeadOwner head(dbg, answer.ok() ? rawHead : nullptr);
-    if (!answer.ok() || count != 1) return false;
+    if (!answer.ok()) return answer;
+    if (formClass != DW_FORM_CLASS_ADDRESS) {
+        Dwarf_Addr low = 0;
+        answer = ask(die.debug(), report, [&](Dwarf_Error* err) { return dwarf_lowpc(die.get(), &low, err); });
+        if (!answer.ok()) return answer;
+        value += low;
+    }
+    end = value;
+    return answer;
+}
 
-    Dwarf_Small entryKind = 0;
-    Dwarf_Addr lowPc = 0;
-    Dwarf_Addr highPc = 0;
+namespace {
+
+// One entry of a location list: its DW_LLE kind and its description.
+struct LocationEntry {
+    Dwarf_Small kind = 0;
     Dwarf_Unsigned operationCount = 0;
     Dwarf_Locdesc_c description = nullptr;
+};
+
+// dwarf_get_locdesc_entry_d: the one form that both the older and the
+// newer libdwarf interfaces offer.
+Answer readLocationEntry(Dwarf_Debug dbg, Dwarf_Loc_Head_c head, Dwarf_Unsigned index, LocationEntry& entry) {
+    Dwarf_Unsigned rawLowPc = 0;
+    Dwarf_Unsigned rawHighPc = 0;
+    Dwarf_Bool addressUnavailable = 0;
+    Dwarf_Addr lowPc = 0;
+    Dwarf_Addr highPc = 0;
     Dwarf_Small source = 0;
     Dwarf_Unsigned expressionOffset = 0;
     Dwarf_Unsigned descriptionOffset = 0;
-    const Answer entry = ask(dbg, [&](Dwarf_Error* err) {
-        return dwarf_get_locdesc_entry_c(head.get(), 0, &entryKind, &lowPc, &highPc, &operationCount,
-                                         &description, &source, &expressionOffset, &descriptionOffset, err);
+    return ask(dbg, [&](Dwarf_Error* err) {
+        return dwarf_get_locdesc_entry_d(head, index, &entry.kind, &rawLowPc, &rawHighPc, &addressUnavailable, &lowPc,
+                                         &highPc, &entry.operationCount, &entry.description, &source,
+                                         &expressionOffset, &descriptionOffset, err);
     });
-    if (!entry.ok() || operationCount == 0) return false;
+}
 
+// The number of entries of a location list that give a location, and in
+// `first` the index of the first of them. A .debug_loclists list (DWARF 5)
+// also has base-address entries and its end-of-list entry among the
+// entries libdwarf counts; they give none.
+Dwarf_Unsigned countLocationEntries(Dwarf_Debug dbg, Dwarf_Loc_Head_c head, Dwarf_Unsigned count,
+                                    Dwarf_Unsigned& first) {
+    unsigned int listKind = DW_LKIND_unknown;
+    ask(dbg, [&](Dwarf_Error* err) { return dwarf_get_loclist_head_kind(head, &listKind, err); });
+    Dwarf_Unsigned located = 0;
+    for (Dwarf_Unsigned i = 0; i < count; ++i) {
+        LocationEntry entry;
+        const Answer answer = readLocationEntry(dbg, head, i, entry);
+        if (answer.ok() && listKind == DW_LKIND_loclists &&
+            (entry.kind == DW_LLE_end_of_list || entry.kind == DW_LLE_base_address ||
+             entry.kind == DW_LLE_base_addressx))
+            continue;
+        if (located++ == 0) first = i;
+    }
+    return located;
+}
+
+// The first operation of a location description, if it is one of the three
+// kinds the MAP file shows.
+bool decodeFirstOperation(Dwarf_Debug dbg, Dwarf_Locdesc_c description, Location& location) {
     Dwarf_Small atom = 0;
     Dwarf_Unsigned operand1 = 0;
     Dwarf_Unsigned operand2 = 0;
@@ -101,6 +147,26 @@ bool decodeLocation(const Attribute& attr, Location& location) {
         return true;
     }
     return false;
+}
+
+}  // namespace
+
+bool decodeLocation(const Attribute& attr, Location& location) {
+    location = Location{};
+    const Dwarf_Debug dbg = attr.debug();
+    Dwarf_Loc_Head_c rawHead = nullptr;
+    Dwarf_Unsigned count = 0;
+    const Answer answer = ask(dbg, onError("Function dwarf_loclist() failed(%d)", kCode), [&](Dwarf_Error* err) {
+        return dwarf_get_loclist_c(attr.get(), &rawHead, &count, err);
+    });
+    const LocHeadOwner head(dbg, answer.ok() ? rawHead : nullptr);
+    if (!answer.ok()) return false;
+    Dwarf_Unsigned index = 0;
+    if (countLocationEntries(dbg, head.get(), count, index) != 1) return false;
+
+    LocationEntry entry;
+    if (!readLocationEntry(dbg, head.get(), index, entry).ok() || entry.operationCount == 0) return false;
+    return decodeFirstOperation(dbg, entry.description, location);
 }
 
 }  // namespace kestab::dw

@@ -1,5 +1,5 @@
 // Decoders of single attributes: external flags, the size of a referenced
-// type, array bounds and locations. Each accepts only the forms listed in
+// type, array bounds and locations; and the end of a DIE's pc range. Each accepts only the forms listed in
 // its source and answers "no value" for everything else.
 #pragma once
 
@@ -10,7 +10,8 @@
 
 namespace kestab::dw {
 
-// True when the attribute is a DW_FORM_flag that is set.
+// True when the attribute is a DW_FORM_flag that is set, or a
+// DW_FORM_flag_present (which is set by being there).
 bool readExternalFlag(const Attribute& attr);
 
 // The byte size of the type a unit-local DW_AT_type reference (ref1/2/4/8,
@@ -18,8 +19,8 @@ bool readExternalFlag(const Attribute& attr);
 // qualifiers followed); -1 when none or for any other form.
 std::int32_t referencedTypeSize(const Attribute& attr, const TypeTable& types);
 
-// An array bound: data1/2/4 read unsigned, the low 32 bits of data8; -1 for
-// any other form or when it cannot be read.
+// An array bound: data1/2/4 and implicit_const read unsigned, the low 32
+// bits of data8; -1 for any other form or when it cannot be read.
 std::int32_t readSignedConstant(const Attribute& attr);
 
 // The register byte of a location that is an address rather than a register.
@@ -31,8 +32,14 @@ struct Location {
     bool inRegister = false;
 };
 
+// The end address of a DIE's pc range: DW_AT_high_pc itself when it is an
+// address, else DW_AT_low_pc plus that offset (DWARF 4 and later), whatever
+// the order of the two attributes. `report` is printed for a failed call.
+Answer readHighPc(const Die& die, Dwarf_Addr& end, const Report& report = {});
+
 // Decodes the first operation of a single location description (a location
-// list with exactly one entry counts): DW_OP_regN, DW_OP_bregN or DW_OP_addr.
+// list with exactly one address range counts, whatever base-address and
+// end-of-list entries it has): DW_OP_regN, DW_OP_bregN or DW_OP_addr.
 bool decodeLocation(const Attribute& attr, Location& location);
 
 }  // namespace kestab::dw

@@ -81,7 +81,7 @@ bool DebugReader::open(int fd, std::string* held) {
     }
     Dwarf_Debug dbg = nullptr;
     const dw::Answer answer = dw::ask(nullptr, [&](Dwarf_Error* err) {
-        return dwarf_elf_init(handles_->elf.get(), DW_DLC_READ, nullptr, nullptr, &dbg, err);
+        return dw::initReader(handles_->elf.get(), fd, &dbg, err);
     });
     if (answer.ok()) {
         handles_->dbg = dw::DebugHandle(dbg);

@@ -19,6 +19,16 @@ Answer Attribute::string(std::string& value, const Report& report) const {
 }
 
 Answer Attribute::unsignedConstant(Dwarf_Unsigned& value, const Report& report) const {
+    // The 2021 libdwarf's dwarf_formudata refuses DW_FORM_implicit_const;
+    // dwarf_formsdata reads the constant the abbreviation keeps.
+    Dwarf_Half form = 0;
+    const Answer what = ask(dbg_, [&](Dwarf_Error* err) { return dwarf_whatform(raw_, &form, err); });
+    if (what.ok() && form == DW_FORM_implicit_const) {
+        Dwarf_Signed constant = 0;
+        Answer answer = ask(dbg_, report, [&](Dwarf_Error* err) { return dwarf_formsdata(raw_, &constant, err); });
+        if (answer.ok()) value = static_cast<Dwarf_Unsigned>(constant);
+        return answer;
+    }
     return ask(dbg_, report, [&](Dwarf_Error* err) { return dwarf_formudata(raw_, &value, err); });
 }
 
@@ -130,6 +140,16 @@ Answer Die::sourceFiles(std::vector<std::string>& names, const Report& report) c
         if (raw[i] != nullptr) dwarf_dealloc(debug(), raw[i], DW_DLA_STRING);
     }
     dwarf_dealloc(debug(), raw, DW_DLA_LIST);
+    return answer;
+}
+
+Answer Die::lineTableVersion(Dwarf_Unsigned& version, const Report& report) const {
+    Dwarf_Small tableCount = 0;
+    Dwarf_Line_Context raw = nullptr;
+    Answer answer = ask(debug(), report, [&](Dwarf_Error* err) {
+        return dwarf_srclines_b(get(), &version, &tableCount, &raw, err);
+    });
+    const LineContextOwner context(debug(), answer.ok() ? raw : nullptr);
     return answer;
 }
 

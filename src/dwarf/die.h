@@ -31,6 +31,7 @@ public:
     // A string; a string libdwarf answers with a null pointer counts as no
     // entry.
     Answer string(std::string& value, const Report& report = {}) const;
+    // Also DW_FORM_implicit_const, whose value the abbreviation holds.
     Answer unsignedConstant(Dwarf_Unsigned& value, const Report& report = {}) const;
     Answer signedConstant(Dwarf_Signed& value, const Report& report = {}) const;
     Answer address(Dwarf_Addr& value, const Report& report = {}) const;
@@ -111,6 +112,9 @@ public:
     AttributeList attributes(const Report& report = {}) const;
     // A unit DIE's source-file names, in file-number order.
     Answer sourceFiles(std::vector<std::string>& names, const Report& report = {}) const;
+    // The version of a unit DIE's line table. It need not be the unit's own:
+    // Debian 12's assembler writes version 3 line tables under DWARF 5 units.
+    Answer lineTableVersion(Dwarf_Unsigned& version, const Report& report = {}) const;
 
 private:
     DieOwner owner_;

@@ -20,7 +20,7 @@ using dw::Die;
 class DieCollector {
 public:
     DieCollector(Dwarf_Debug dbg, MapModel& model, const CollectOptions& options)
-        : dbg_(dbg), model_(model), options_(options), symbols_(dbg, model, sourceFiles_) {}
+        : dbg_(dbg), model_(model), options_(options), symbols_(dbg, model, unitFiles_) {}
 
     bool run();
 
@@ -35,14 +35,17 @@ private:
     Dwarf_Debug dbg_;
     MapModel& model_;
     const CollectOptions& options_;
-    std::vector<std::string> sourceFiles_;  // normalized, entry n-1 for decl_file n
+    dw::UnitFiles unitFiles_;
     dw::SymbolCollector symbols_;
 };
 
 bool DieCollector::run() {
     return dw::forEachUnit(dbg_, [&](const Die& unit) {
-        if (!unit.sourceFiles(sourceFiles_).ok()) return false;
-        for (std::string& name : sourceFiles_) name = normalizePath(name);
+        if (!unit.sourceFiles(unitFiles_.names).ok()) return false;
+        for (std::string& name : unitFiles_.names) name = normalizePath(name);
+        Dwarf_Unsigned lineTableVersion = 0;
+        unit.lineTableVersion(lineTableVersion);
+        unitFiles_.firstNumber = lineTableVersion >= 5 ? 0 : 1;
         walkDieChain(unit);
         return true;
     });
@@ -128,7 +131,7 @@ void DieCollector::processDie(const Die& die) {
         case DW_TAG_subprogram:
         case DW_TAG_formal_parameter:
         case DW_TAG_variable:
-            symbols_.collect(tag, attrs);
+            symbols_.collect(die, tag, attrs);
             break;
         case DW_TAG_compile_unit:
             processUnit(attrs);

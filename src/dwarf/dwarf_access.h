@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "dwarf/debug_reader.h"
+#include "dwarf/libdwarf_compat.h"
 
 namespace kestab::dw {
 
@@ -191,7 +192,7 @@ private:
 inline void releaseDie(Dwarf_Debug, Dwarf_Die die) { dwarf_dealloc_die(die); }
 inline void releaseString(Dwarf_Debug dbg, char* string) { dwarf_dealloc(dbg, string, DW_DLA_STRING); }
 inline void releaseLineContext(Dwarf_Debug, Dwarf_Line_Context context) { dwarf_srclines_dealloc_b(context); }
-inline void releaseLocHead(Dwarf_Debug, Dwarf_Loc_Head_c head) { dwarf_loc_head_c_dealloc(head); }
+inline void releaseLocHead(Dwarf_Debug, Dwarf_Loc_Head_c head) { deallocLocHead(head); }
 
 using DieOwner = Owner<Dwarf_Die, releaseDie>;
 using StringOwner = Owner<char*, releaseString>;
@@ -227,10 +228,7 @@ private:
     T value_{};
 };
 
-inline int finishDebug(Dwarf_Debug dbg) {
-    Dwarf_Error err = nullptr;
-    return dwarf_finish(dbg, &err);
-}
+inline int finishDebug(Dwarf_Debug dbg) { return finishReader(dbg); }
 inline int endElf(Elf* elf) { return elf_end(elf); }
 
 using DebugHandle = Handle<Dwarf_Debug, finishDebug>;

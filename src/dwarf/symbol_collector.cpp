@@ -15,20 +15,20 @@ std::int32_t widenRegisterByte(std::uint8_t registerByte) { return static_cast<s
 
 }  // namespace
 
-void SymbolCollector::collect(Dwarf_Half tag, const AttributeList& attrs) {
-    SymbolAttributes symbol = read(tag == DW_TAG_subprogram, attrs);
+void SymbolCollector::collect(const Die& die, Dwarf_Half tag, const AttributeList& attrs) {
+    SymbolAttributes symbol = read(die, tag == DW_TAG_subprogram, attrs);
     followDeclaration(symbol);
     commit(symbol);
 }
 
-SymbolAttributes SymbolCollector::read(bool isFunction, const AttributeList& attrs) {
+SymbolAttributes SymbolCollector::read(const Die& die, bool isFunction, const AttributeList& attrs) {
     SymbolAttributes symbol;
     symbol.isFunction = isFunction;
-    attrs.visit([&](const Attribute& attr) { readAttribute(attr, symbol); }, kNumberUnreadable);
+    attrs.visit([&](const Attribute& attr) { readAttribute(die, attr, symbol); }, kNumberUnreadable);
     return symbol;
 }
 
-void SymbolCollector::readAttribute(const Attribute& attr, SymbolAttributes& symbol) {
+void SymbolCollector::readAttribute(const Die& die, const Attribute& attr, SymbolAttributes& symbol) {
     const bool isFunction = symbol.isFunction;
     switch (attr.number()) {
         case DW_AT_decl_file:
@@ -49,7 +49,7 @@ void SymbolCollector::readAttribute(const Attribute& attr, SymbolAttributes& sym
             if (isFunction) readAddress(attr, symbol.lowPc);
             break;
         case DW_AT_high_pc:
-            if (isFunction) readAddress(attr, symbol.highPc);
+            if (isFunction) readEnd(die, symbol.highPc);
             break;
         case DW_AT_external:
             if (!isFunction) {
@@ -76,10 +76,17 @@ void SymbolCollector::readAddress(const Attribute& attr, std::optional<std::uint
     if (attr.address(value, kValueUnreadable).ok()) address = static_cast<std::uint32_t>(value);
 }
 
+void SymbolCollector::readEnd(const Die& die, std::optional<std::uint32_t>& end) {
+    Dwarf_Addr value = 0;
+    if (readHighPc(die, value, kValueUnreadable).ok()) end = static_cast<std::uint32_t>(value);
+}
+
 void SymbolCollector::readDeclFile(const Attribute& attr, SymbolAttributes& symbol) {
     Dwarf_Unsigned file = 0;
-    if (!attr.unsignedConstant(file, kValueUnreadable).ok() || file == 0 || file > sourceFiles_.size()) return;
-    const std::int32_t index = model_.files.find(sourceFiles_[file - 1]);
+    if (!attr.unsignedConstant(file, kValueUnreadable).ok()) return;
+    const std::string* name = unitFiles_.find(file);
+    if (name == nullptr) return;
+    const std::int32_t index = model_.files.find(*name);
     if (index >= 0) symbol.fileIndex = static_cast<std::uint32_t>(index);
 }
 

@@ -44,33 +44,46 @@ struct SymbolAttributes {
     Location location;
 };
 
+// The current unit's normalized source-file names, in file-number order.
+struct UnitFiles {
+    std::vector<std::string> names;
+    // The DW_AT_decl_file number of names[0]: 0 under a version 5 line
+    // table, whose file 0 is the unit's primary file, 1 under earlier ones.
+    Dwarf_Unsigned firstNumber = 1;
+
+    // The name DW_AT_decl_file `number` stands for; null when none.
+    const std::string* find(Dwarf_Unsigned number) const {
+        if (number < firstNumber || number - firstNumber >= names.size()) return nullptr;
+        return &names[number - firstNumber];
+    }
+};
+
 class SymbolCollector {
 public:
-    // `sourceFiles` are the current unit's normalized source-file names,
-    // entry n-1 for DW_AT_decl_file n.
-    SymbolCollector(Dwarf_Debug dbg, MapModel& model, const std::vector<std::string>& sourceFiles)
-        : dbg_(dbg), model_(model), sourceFiles_(sourceFiles) {}
+    SymbolCollector(Dwarf_Debug dbg, MapModel& model, const UnitFiles& unitFiles)
+        : dbg_(dbg), model_(model), unitFiles_(unitFiles) {}
 
     // Reads a DW_TAG_subprogram, DW_TAG_formal_parameter or DW_TAG_variable
     // DIE, completes it from its declaration and adds its row when it is
     // kept.
-    void collect(Dwarf_Half tag, const AttributeList& attrs);
+    void collect(const Die& die, Dwarf_Half tag, const AttributeList& attrs);
 
 private:
-    SymbolAttributes read(bool isFunction, const AttributeList& attrs);
+    SymbolAttributes read(const Die& die, bool isFunction, const AttributeList& attrs);
     // A definition that refers to its declaration takes the name, type and
     // external flag it lacks from there.
     void followDeclaration(SymbolAttributes& symbol);
     void commit(const SymbolAttributes& symbol);
 
-    void readAttribute(const Attribute& attr, SymbolAttributes& symbol);
+    void readAttribute(const Die& die, const Attribute& attr, SymbolAttributes& symbol);
     void readDeclFile(const Attribute& attr, SymbolAttributes& symbol);
     void readAddress(const Attribute& attr, std::optional<std::uint32_t>& address);
+    void readEnd(const Die& die, std::optional<std::uint32_t>& end);
     void readType(const Attribute& attr, SymbolAttributes& symbol);
 
     Dwarf_Debug dbg_;
     MapModel& model_;
-    const std::vector<std::string>& sourceFiles_;
+    const UnitFiles& unitFiles_;
 };
 
 }  // namespace kestab::dw
