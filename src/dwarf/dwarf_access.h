@@ -6,7 +6,9 @@
 
 #include <dwarf.h>
 #include <libdwarf.h>
+#ifdef KESTAB_HAVE_LIBELF
 #include <libelf.h>
+#endif
 
 #include <array>
 #include <concepts>
@@ -229,10 +231,14 @@ private:
 };
 
 inline int finishDebug(Dwarf_Debug dbg) { return finishReader(dbg); }
+#ifdef KESTAB_HAVE_LIBELF
 inline int endElf(Elf* elf) { return elf_end(elf); }
+#endif
 
 using DebugHandle = Handle<Dwarf_Debug, finishDebug>;
+#ifdef KESTAB_HAVE_LIBELF
 using ElfHandle = Handle<Elf*, endElf>;
+#endif
 
 }  // namespace kestab::dw
 
@@ -241,7 +247,9 @@ namespace kestab {
 // The handles behind a DebugReader. Members end in reverse order: the
 // libdwarf reader is finished before the ELF handle it reads from is ended.
 struct DebugReader::Handles {
+#ifdef KESTAB_HAVE_LIBELF
     dw::ElfHandle elf;
+#endif
     dw::DebugHandle dbg;
 };
 

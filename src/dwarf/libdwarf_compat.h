@@ -6,12 +6,21 @@
 
 #include <dwarf.h>
 #include <libdwarf.h>
+#ifdef KESTAB_HAVE_LIBELF
 #include <libelf.h>
+#else
+// Without libelf (the Windows build) the ELF reader of elf_image.h checks
+// the image, and only 0.x/2.x, which read the file themselves, can open it.
+struct Elf;
+#endif
 
 #if defined(DW_LIBDWARF_VERSION_MAJOR)
 #define KESTAB_LIBDWARF_NEW_API 1
 #else
 #define KESTAB_LIBDWARF_NEW_API 0
+#ifndef KESTAB_HAVE_LIBELF
+#error "A build without libelf needs libdwarf 0.x or 2.x"
+#endif
 #endif
 
 namespace kestab::dw {

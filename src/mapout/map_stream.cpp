@@ -4,6 +4,20 @@
 
 namespace kestab {
 
+namespace {
+
+// One stream, one thread: no locking needed. MinGW declares no unlocked
+// write, so Windows takes the plain one.
+std::size_t writeUnlocked(std::string_view text, std::FILE* file) {
+#ifdef _WIN32
+    return std::fwrite(text.data(), 1, text.size(), file);
+#else
+    return ::fwrite_unlocked(text.data(), 1, text.size(), file);
+#endif
+}
+
+}  // namespace
+
 MapStream::~MapStream() {
     if (file_ != nullptr) std::fclose(file_);
 }
@@ -19,8 +33,7 @@ bool MapStream::create(const std::string& path) {
 
 void MapStream::write(std::string_view text) {
     if (file_ == nullptr) return;
-    // One stream, one thread: no locking needed.
-    if (!text.empty() && ::fwrite_unlocked(text.data(), 1, text.size(), file_) != text.size()) failed_ = true;
+    if (!text.empty() && writeUnlocked(text, file_) != text.size()) failed_ = true;
 }
 
 void MapStream::printf(const char* format, ...) {

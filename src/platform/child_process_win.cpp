@@ -120,8 +120,8 @@ bool makePipes(Pipes& p) {
 // Written only by this process while it is open, not inherited.
 Handle createOutputFile(const std::string& path) {
     SECURITY_ATTRIBUTES noInherit{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
-    return Handle(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, &noInherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
+    return Handle(
+        ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, &noInherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 // A job that kills what is in it when its last handle closes; none when the
@@ -130,8 +130,7 @@ Handle makeJob() {
     Handle job(::CreateJobObjectA(nullptr, nullptr));
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (job.valid() &&
-        !::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
+    if (job.valid() && !::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
         job.reset();
     return job;
 }
@@ -146,12 +145,13 @@ public:
         auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
         if (size == 0 || !::InitializeProcThreadAttributeList(list, 1, 0, &size)) return;
         initialised_ = true;
-        if (::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_, sizeof handles_,
-                                        nullptr, nullptr))
+        if (::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_, sizeof handles_, nullptr,
+                                        nullptr))
             list_ = list;
     }
     ~InheritList() {
-        if (initialised_) ::DeleteProcThreadAttributeList(reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data()));
+        if (initialised_)
+            ::DeleteProcThreadAttributeList(reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data()));
     }
     InheritList(const InheritList&) = delete;
     InheritList& operator=(const InheritList&) = delete;
@@ -179,8 +179,8 @@ DWORD startSuspended(std::string line, HANDLE stdinRead, HANDLE outWrite, PROCES
     startup.StartupInfo.hStdError = outWrite;
     startup.lpAttributeList = inherit.get();
     const DWORD flags = CREATE_SUSPENDED | (inherit.get() != nullptr ? EXTENDED_STARTUPINFO_PRESENT : 0);
-    if (::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
-                         &startup.StartupInfo, &info))
+    if (::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup.StartupInfo,
+                         &info))
         return 0;
     return ::GetLastError();
 }
@@ -258,8 +258,8 @@ std::string errorText(int error) {
     DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                     static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
     // Without the line end and the full stop, like the C library's texts.
-    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' ' ||
-                          text[length - 1] == '.'))
+    while (length > 0 &&
+           (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' ' || text[length - 1] == '.'))
         --length;
     if (length == 0) return "error " + std::to_string(error);
     return std::string(text, length);
@@ -276,8 +276,7 @@ CaptureResult runCaptured(const std::string& program, const std::vector<std::str
     if (!file.valid()) return {CaptureOutcome::CreateFailed, static_cast<int>(::GetLastError())};
 
     PROCESS_INFORMATION info{};
-    if (const DWORD error =
-            startSuspended(commandLine(program, args), pipes.inRead.get(), pipes.outWrite.get(), info))
+    if (const DWORD error = startSuspended(commandLine(program, args), pipes.inRead.get(), pipes.outWrite.get(), info))
         return {CaptureOutcome::StartFailed, static_cast<int>(error)};
     Handle thread(info.hThread);
     Child child(info.hProcess, makeJob());

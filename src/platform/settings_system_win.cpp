@@ -38,8 +38,8 @@ std::optional<std::string> queryString(HKEY key, const std::string& valueName) {
     for (int attempt = 0; attempt < 4; ++attempt) {
         DWORD type = 0;
         auto size = static_cast<DWORD>(buffer.size());
-        const LONG rc = ::RegQueryValueExA(key, valueName.c_str(), nullptr, &type,
-                                           reinterpret_cast<BYTE*>(buffer.data()), &size);
+        const LONG rc =
+            ::RegQueryValueExA(key, valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
         if (rc == ERROR_MORE_DATA) {
             buffer.resize(static_cast<std::size_t>(size) + 1);
             continue;
