@@ -5,7 +5,7 @@
 # Wine prefix under the build directory.
 # Usage: scripts/build-windows.sh [build-dir] [cmake options...]
 # (default build-windows/; KESTAB_WINDOWS_TESTS=0 builds without running)
-# Set KESTAB_DEPS to the directory of libdwarf-2.3.1.tar.xz when it is not
+# LIBDWARF2_TARBALL names libdwarf-2.3.1.tar.xz when it is not in
 # ../shared/deps beside the repository.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,14 +15,14 @@ mkdir -p "$build"
 build=$(cd "$build" && pwd)
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
 
-deps=${KESTAB_DEPS:-}
-if [ -z "$deps" ]; then
+tarball=${LIBDWARF2_TARBALL:-}
+if [ -z "$tarball" ]; then
   for candidate in "$root/../shared/deps" "$root/../../shared/deps"; do
-    if [ -f "$candidate/libdwarf-2.3.1.tar.xz" ]; then deps=$candidate; break; fi
+    if [ -f "$candidate/libdwarf-2.3.1.tar.xz" ]; then tarball=$candidate/libdwarf-2.3.1.tar.xz; break; fi
   done
 fi
-if [ -z "$deps" ] || [ ! -f "$deps/libdwarf-2.3.1.tar.xz" ]; then
-  echo "libdwarf-2.3.1.tar.xz not found; set KESTAB_DEPS" >&2
+if [ ! -f "$tarball" ]; then
+  echo "libdwarf-2.3.1.tar.xz not found; set LIBDWARF2_TARBALL" >&2
   exit 2
 fi
 
@@ -38,7 +38,7 @@ prefix=$build/libdwarf-prefix
 if [ ! -f "$prefix/lib/libdwarf.a" ]; then
   start=$(seconds)
   rm -rf "$build/libdwarf-2.3.1" "$build/libdwarf-build"
-  tar -xJf "$deps/libdwarf-2.3.1.tar.xz" -C "$build"
+  tar -xJf "$tarball" -C "$build"
   cmake -S "$build/libdwarf-2.3.1" -B "$build/libdwarf-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release -DBUILD_DWARFDUMP=OFF -DBUILD_NON_SHARED=ON -DBUILD_SHARED=OFF \
     -DENABLE_DECOMPRESSION=OFF -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
