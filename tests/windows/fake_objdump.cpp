@@ -8,6 +8,8 @@
 //   --exit N TEXT   writes TEXT, exits with N
 //   --linger        writes "x", closes its output, then runs for a minute
 //   --silent        runs for a minute with its output open, writing nothing
+//   --spawn FILE    starts itself with --silent on its own output, writes
+//                   that grandchild's process id into FILE and exits 0
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -36,6 +38,27 @@ int replay(const char* image) {
     return std::fflush(stdout) == 0 ? status : 1;
 }
 
+// The grandchild shares this process's standard handles, so it holds the
+// output pipe open after this process has ended.
+int spawnSilent(const char* self, const char* idFile) {
+    std::string line = std::string("\"") + self + "\" --silent";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) return 1;
+    std::FILE* out = std::fopen(idFile, "w");
+    if (out == nullptr) return 1;
+    std::fprintf(out, "%lu", info.dwProcessId);
+    std::fclose(out);
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,6 +81,7 @@ int main(int argc, char** argv) {
         ::Sleep(60000);
         return 0;
     }
+    if (mode == "--spawn" && argc > 2) return spawnSilent(argv[0], argv[2]);
     if (mode == "--silent") {
         ::Sleep(60000);
         return 0;

@@ -59,6 +59,26 @@ TEST(WindowsChild, OutcomesOfTheFakeObjdump) {
     }
 }
 
+// A grandchild that holds the output pipe neither holds up the run nor
+// outlives it: the child's job is killed.
+TEST(WindowsChild, GrandchildHoldingThePipeIsKilled) {
+    TempDir dir;
+    const fs::path idFile = dir / "grandchild.id";
+    std::int32_t exitCode = 7;
+    const ULONGLONG start = ::GetTickCount64();
+    const auto r = platform::runCaptured(fakeObjdump(), {"--spawn", idFile.string()}, (dir / "a.lst").string(),
+                                         exitCode, platform::WaitSchedule{6, 100, 20000});
+    EXPECT_EQ(r.outcome, CaptureOutcome::Ended);
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_LT(::GetTickCount64() - start, 10000u);
+    const HANDLE grandchild =
+        ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, static_cast<DWORD>(std::stoul(readFile(idFile))));
+    if (grandchild == nullptr) return;  // gone already
+    EXPECT_EQ(::WaitForSingleObject(grandchild, 3000), WAIT_OBJECT_0);
+    ::TerminateProcess(grandchild, 1);
+    ::CloseHandle(grandchild);
+}
+
 TEST(WindowsChild, SetUpFailuresLeaveTheExitCode) {
     TempDir dir;
     std::int32_t exitCode = 7;
