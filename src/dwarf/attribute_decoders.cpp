@@ -95,6 +95,11 @@ bool decodeLocation(const Attribute& attr, Location& location) {
         location.registerByte = static_cast<std::uint8_t>(atom - DW_OP_breg0);
         return true;
     }
+    if (atom == DW_OP_fbreg) {
+        location.frameRelative = true;
+        location.frameOffset = static_cast<std::int32_t>(static_cast<std::uint32_t>(operand1));
+        return false;
+    }
     if (atom == DW_OP_addr) {
         location.operand = static_cast<std::uint32_t>(operand1);
         location.registerByte = kAddressRegisterByte;

@@ -29,6 +29,10 @@ struct Location {
     std::uint32_t operand = 0;      // breg offset or address
     std::uint8_t registerByte = 0;  // 0..31, or kAddressRegisterByte
     bool inRegister = false;
+    // DW_OP_fbreg N: not accepted by itself (the answer is false), N kept
+    // for the caller, which knows the enclosing function's frame base.
+    bool frameRelative = false;
+    std::int32_t frameOffset = 0;
 };
 
 // Decodes the first operation of a single location description (a location

@@ -1,5 +1,7 @@
 #include "dwarf/symbol_collector.h"
 
+#include "dwarf/removed_code.h"
+
 namespace kestab::dw {
 
 namespace {
@@ -13,12 +15,34 @@ constexpr std::uint32_t kFunctionEndBeforeHighPc = 2;
 // line shows as "1:ffffffff".
 std::int32_t widenRegisterByte(std::uint8_t registerByte) { return static_cast<std::int8_t>(registerByte); }
 
+// Links followed from an out-of-line copy to the DIE it takes its name from:
+// DW_AT_abstract_origin, then origin or specification links.
+constexpr int kMaxOriginSteps = 8;
+
+// A local at DW_OP_fbreg N is shown as DW_OP_breg<r> M of the same place,
+// r and M = K + N from the enclosing function's frame base (r, K).
+void placeFromFrameBase(SymbolAttributes& symbol, const Scope& enclosing) {
+    if (symbol.isFunction || symbol.hasLocation || !symbol.location.frameRelative || !enclosing.frameBase) return;
+    symbol.location.registerByte = enclosing.frameBase->reg;
+    symbol.location.operand = static_cast<std::uint32_t>(enclosing.frameBase->offset) +
+                              static_cast<std::uint32_t>(symbol.location.frameOffset);
+    symbol.hasLocation = true;
+}
+
 }  // namespace
 
-void SymbolCollector::collect(Dwarf_Half tag, const AttributeList& attrs) {
+Scope SymbolCollector::collect(Dwarf_Half tag, const AttributeList& attrs, const Scope& enclosing) {
     SymbolAttributes symbol = read(tag == DW_TAG_subprogram, attrs);
-    followDeclaration(symbol);
+    if (symbol.origin)
+        followOrigin(symbol);
+    else
+        followDeclaration(symbol);
+    const Scope inner = symbol.isFunction ? scopeOf(symbol, enclosing) : enclosing;
+    // Nothing of a function the linker removed is listed.
+    if (inner.removed) return inner;
+    placeFromFrameBase(symbol, enclosing);
     commit(symbol);
+    return inner;
 }
 
 SymbolAttributes SymbolCollector::read(bool isFunction, const AttributeList& attrs) {
@@ -45,11 +69,19 @@ void SymbolCollector::readAttribute(const Attribute& attr, SymbolAttributes& sym
             if (attr.reference(offset).ok()) symbol.declaration = offset;
             break;
         }
+        case DW_AT_abstract_origin: {
+            std::uint32_t offset = 0;
+            if (isFunction && attr.reference(offset).ok()) symbol.origin = offset;
+            break;
+        }
+        case DW_AT_frame_base:
+            if (isFunction) symbol.frameBase = attr;
+            break;
         case DW_AT_low_pc:
             if (isFunction) readAddress(attr, symbol.lowPc);
             break;
         case DW_AT_high_pc:
-            if (isFunction) readAddress(attr, symbol.highPc);
+            if (isFunction) readHighPc(attr, symbol);
             break;
         case DW_AT_external:
             if (!isFunction) {
@@ -74,6 +106,12 @@ void SymbolCollector::readAttribute(const Attribute& attr, SymbolAttributes& sym
 void SymbolCollector::readAddress(const Attribute& attr, std::optional<std::uint32_t>& address) {
     Dwarf_Addr value = 0;
     if (attr.address(value, kValueUnreadable).ok()) address = static_cast<std::uint32_t>(value);
+}
+
+// The end of a function's code, which DWARF 2 and 3 give as an address
+// (highPcIsLength stays false).
+void SymbolCollector::readHighPc(const Attribute& attr, SymbolAttributes& symbol) {
+    readAddress(attr, symbol.highPc);
 }
 
 void SymbolCollector::readDeclFile(const Attribute& attr, SymbolAttributes& symbol) {
@@ -108,6 +146,50 @@ void SymbolCollector::followDeclaration(SymbolAttributes& symbol) {
             symbol.external = readExternalFlag(attr);
         }
     });
+}
+
+// Its addresses stay its own. From the abstract instance on, origin and
+// specification links are followed, at most kMaxOriginSteps in all.
+void SymbolCollector::followOrigin(SymbolAttributes& symbol) {
+    std::optional<std::uint32_t> link = symbol.origin;
+    bool hasName = symbol.hasName;
+    bool hasDeclFile = symbol.hasDeclFile;
+    for (int step = 0; link && step < kMaxOriginSteps && (!hasName || !hasDeclFile); ++step) {
+        Die linked;
+        if (!Die::atOffset(dbg_, *link, linked).ok()) return;
+        link.reset();
+        bool nameHere = false;
+        bool fileHere = false;
+        linked.attributes().visit([&](const Attribute& attr) {
+            std::uint32_t offset = 0;
+            if (attr.number() == DW_AT_decl_file && !hasDeclFile) {
+                fileHere = true;
+                readDeclFile(attr, symbol);
+            } else if (attr.number() == DW_AT_name && !hasName) {
+                nameHere = true;
+                attr.string(symbol.name, kValueUnreadable);
+            } else if ((attr.number() == DW_AT_abstract_origin || attr.number() == DW_AT_specification) && !link &&
+                       attr.reference(offset).ok()) {
+                link = offset;
+            }
+        });
+        hasName = hasName || nameHere;
+        hasDeclFile = hasDeclFile || fileHere;
+    }
+}
+
+Scope SymbolCollector::scopeOf(const SymbolAttributes& function, const Scope& enclosing) {
+    CodeRange range;
+    range.hasLow = function.lowPc.has_value();
+    range.low = function.lowPc.value_or(0);
+    range.hasHigh = function.highPc.has_value();
+    range.highIsLength = function.highPcIsLength;
+    range.end = function.highPc.value_or(0);
+    Scope inner;
+    inner.removed = enclosing.removed || isRemovedFunction(range, sectionAtZero_);
+    if (!inner.removed && function.frameBase)
+        inner.frameBase = frameBases_.resolve(*function.frameBase, range.low, range.hasHigh ? range.end : range.low);
+    return inner;
 }
 
 void SymbolCollector::commit(const SymbolAttributes& symbol) {
