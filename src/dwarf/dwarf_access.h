@@ -246,8 +246,14 @@ struct FdeLists {
 
     bool operator==(const FdeLists&) const = default;
 };
+// libdwarf 0.x/2.x (which define DW_LIBDWARF_VERSION_MAJOR) renamed the
+// release call.
 inline int releaseFdeLists(FdeLists lists) {
+#if defined(DW_LIBDWARF_VERSION_MAJOR)
+    dwarf_dealloc_fde_cie_list(lists.dbg, lists.cies, lists.cieCount, lists.fdes, lists.fdeCount);
+#else
     dwarf_fde_cie_list_dealloc(lists.dbg, lists.cies, lists.cieCount, lists.fdes, lists.fdeCount);
+#endif
     return 0;
 }
 
