@@ -27,6 +27,8 @@ struct OverlapCase {
     std::optional<std::size_t> expected;
 };
 
+void PrintTo(const OverlapCase& c, std::ostream* os) { *os << c.name; }
+
 class LargestOverlap : public ::testing::TestWithParam<OverlapCase> {};
 
 TEST_P(LargestOverlap, PicksTheSpanCoveringMostOfTheRange) {
@@ -61,6 +63,8 @@ struct CfaCase {
     std::vector<CfaRow> rows;
     std::optional<FrameBase> expected;
 };
+
+void PrintTo(const CfaCase& c, std::ostream* os) { *os << c.name; }
 
 class FrameBaseFromCfa : public ::testing::TestWithParam<CfaCase> {};
 
@@ -103,6 +107,8 @@ struct RemovedCase {
     bool sectionAtZero;
     bool removed;
 };
+
+void PrintTo(const RemovedCase& c, std::ostream* os) { *os << c.name; }
 
 class RemovedFunction : public ::testing::TestWithParam<RemovedCase> {};
 
