@@ -16,7 +16,8 @@ constexpr std::uint32_t kFunctionEndBeforeHighPc = 2;
 std::int32_t widenRegisterByte(std::uint8_t registerByte) { return static_cast<std::int8_t>(registerByte); }
 
 // Links followed from an out-of-line copy to the DIE it takes its name from:
-// DW_AT_abstract_origin, then origin or specification links.
+// DW_AT_abstract_origin, then DW_AT_abstract_origin or DW_AT_specification
+// links.
 constexpr int kMaxOriginSteps = 8;
 
 // A local at DW_OP_fbreg N is shown as DW_OP_breg<r> M of the same place,
@@ -148,8 +149,9 @@ void SymbolCollector::followDeclaration(SymbolAttributes& symbol) {
     });
 }
 
-// Its addresses stay its own. From the abstract instance on, origin and
-// specification links are followed, at most kMaxOriginSteps in all.
+// Its addresses stay its own. From the abstract instance on,
+// DW_AT_abstract_origin and DW_AT_specification links are followed, at most
+// kMaxOriginSteps in all.
 void SymbolCollector::followOrigin(SymbolAttributes& symbol) {
     std::optional<std::uint32_t> link = symbol.origin;
     bool hasName = symbol.hasName;

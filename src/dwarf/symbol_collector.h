@@ -35,7 +35,7 @@ struct SymbolAttributes {
     // Functions only.
     std::optional<std::uint32_t> lowPc;
     std::optional<std::uint32_t> highPc;  // the end of the code
-    bool highPcIsLength = false;           // DW_AT_high_pc was given as a length
+    bool highPcIsLength = false;          // DW_AT_high_pc was given as a length
     // The .debug_info offset of the abstract instance DW_AT_abstract_origin
     // names (an out-of-line copy of an inlined function).
     std::optional<std::uint32_t> origin;
@@ -53,7 +53,7 @@ struct SymbolAttributes {
 
 // What the DIEs inside a DIE inherit from the subprograms around them.
 struct Scope {
-    bool removed = false;                 // inside a function the linker removed
+    bool removed = false;                // inside a function the linker removed
     std::optional<FrameBase> frameBase;  // of the innermost subprogram
 };
 
