@@ -132,17 +132,17 @@ TEST_P(GccImageRun, WritesTheExpectedMapFile) {
 
 const GccCase kMulti{"Multi", "tests/fixtures/gcc/multi.tmp", "tests/fixtures/gcc/multi", "run",
                      "gcc/multi.expected.MAP", {}, "", "", "",
-                     "5 files, 48 symbols, 19 dimensions, 55 address entries", ""};
+                     "5 files, 60 symbols, 19 dimensions, 55 address entries", ""};
 const GccCase kCyg{"Cyg", "tests/fixtures/gcc/cyg.tmp", "tests/fixtures/gcc/cyg", "c/work/cyg",
                    "gcc/cyg.expected.MAP", {}, "", "c", "",
-                   "3 files, 6 symbols, 2 dimensions, 17 address entries", ""};
+                   "3 files, 8 symbols, 2 dimensions, 17 address entries", ""};
 
 // One program built with DWARF 2, 4 and 5 line tables and debugging
 // information; every build gives the MAP file of the DWARF 2 build.
 GccCase modernBuild(const std::string& name, const std::string& build) {
     return GccCase{name, "tests/fixtures/gcc/modern-" + build + ".tmp", "tests/fixtures/gcc/modern", "run",
                    "gcc/modern.expected.MAP", {}, "", "", "",
-                   "3 files, 14 symbols, 2 dimensions, 33 address entries", "modern"};
+                   "3 files, 19 symbols, 2 dimensions, 33 address entries", "modern"};
 }
 
 GccCase withListOption(GccCase c, const std::string& option, const std::string& expectedStdout) {
@@ -164,7 +164,20 @@ INSTANTIATE_TEST_SUITE_P(
                 "gcc/libdir-nolib.expected.MAP", {}, "", "", "",
                 "3 files, 5 symbols, 3 dimensions, 10 address entries", ""},
         GccCase{"Blinky", "examples/blinky/blinky.tmp", "examples/blinky", "run", "gcc/blinky.expected.MAP",
-                {}, "", "", "", "4 files, 15 symbols, 4 dimensions, 90 address entries", ""},
+                {}, "", "", "", "4 files, 24 symbols, 4 dimensions, 90 address entries", ""},
+        // -O2: an out-of-line copy of an inlined function, a function removed
+        // by the linker.
+        GccCase{"Optimized", "tests/fixtures/gcc/optimized.tmp", "tests/fixtures/gcc/optimized", "run",
+                "gcc/optimized.expected.MAP", {}, "", "", "",
+                "2 files, 5 symbols, 0 dimensions, 36 address entries", ""},
+        // -O0 locals and parameters at DW_OP_fbreg: frame base a location
+        // list (ARM, DWARF 2) and DW_OP_call_frame_cfa (Thumb, DWARF 3).
+        GccCase{"FrameArm", "tests/fixtures/gcc/frame_arm.tmp", "tests/fixtures/gcc/frame", "run",
+                "gcc/frame_arm.expected.MAP", {}, "", "", "",
+                "2 files, 15 symbols, 2 dimensions, 29 address entries", ""},
+        GccCase{"FrameThumb", "tests/fixtures/gcc/frame_thumb.tmp", "tests/fixtures/gcc/frame", "run",
+                "gcc/frame_thumb.expected.MAP", {}, "", "", "",
+                "2 files, 15 symbols, 2 dimensions, 29 address entries", ""},
         modernBuild("ModernDwarf2", "dw2"), modernBuild("ModernDwarf4", "dw4"), modernBuild("ModernDwarf5", "dw5"),
         modernBuild("ModernDwarf5GccLineTable", "dw5-gcclines")),
     [](const ::testing::TestParamInfo<GccCase>& p) { return p.param.name; });

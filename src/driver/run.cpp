@@ -74,6 +74,7 @@ struct ImageReading {
     bool collected = false;      // the DIE walk succeeded
     bool linesComplete = false;  // the line-table pass succeeded
     std::string readerMessages;  // the reader's standard output, held back
+    std::string closeMessage;    // said when the MAP file is complete
 };
 
 // Everything that comes from the image, as data: the files, types and
@@ -88,6 +89,9 @@ ImageReading readImage(DebugReader& reader, int imageFd, MapModel& model, const 
     if (!reading.collected) return reading;
     TypeResolver::run(model);
     reading.linesComplete = collectAddressLines(reader, model);
+    // The model holds all it needs: releasing libdwarf's memory now keeps
+    // that work beside objdump too.
+    reading.closeMessage = reader.close();
     return reading;
 }
 
@@ -122,8 +126,8 @@ int writeMap(MapModel& model, const ImageReading& reading, const ListingReport& 
     return 0;
 }
 
-int finishRun(DebugReader& reader, RunFiles& files, const MapModel& model, bool quiet) {
-    reader.close();
+int finishRun(const ImageReading& reading, RunFiles& files, const MapModel& model, bool quiet) {
+    std::fputs(reading.closeMessage.c_str(), stdout);
     if (!files.map.close()) {
         std::printf("Cannot write output file: %s\n", files.names.map.c_str());
         return kExitFailure;
@@ -200,7 +204,7 @@ int runMapGenerator(const RunOptions& options) {
     if (!reading.collected) return kExitFailure;
     const int status = writeMap(model, reading, listing, files, options.listFlag);
     if (status != 0) return status;
-    return finishRun(reader, files, model, options.quietFlag);
+    return finishRun(reading, files, model, options.quietFlag);
 }
 
 int kestabMain(int argc, const char* const* argv) {

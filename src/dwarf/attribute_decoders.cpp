@@ -51,7 +51,7 @@ std::int32_t readSignedConstant(const Attribute& attr) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
 }
 
-Answer readHighPc(const Die& die, Dwarf_Addr& end, const Report& report) {
+Answer readHighPc(const Die& die, CodeEnd& end, const Report& report) {
     Dwarf_Addr value = 0;
     Dwarf_Half form = 0;
     Dwarf_Form_Class formClass = DW_FORM_CLASS_UNKNOWN;
@@ -59,13 +59,14 @@ Answer readHighPc(const Die& die, Dwarf_Addr& end, const Report& report) {
         return dwarf_highpc_b(die.get(), &value, &form, &formClass, err);
     });
     if (!answer.ok()) return answer;
-    if (formClass != DW_FORM_CLASS_ADDRESS) {
+    const bool givenAsLength = formClass != DW_FORM_CLASS_ADDRESS;
+    if (givenAsLength) {
         Dwarf_Addr low = 0;
         answer = ask(die.debug(), report, [&](Dwarf_Error* err) { return dwarf_lowpc(die.get(), &low, err); });
         if (!answer.ok()) return answer;
         value += low;
     }
-    end = value;
+    end = CodeEnd{value, givenAsLength};
     return answer;
 }
 
@@ -140,6 +141,11 @@ bool decodeFirstOperation(Dwarf_Debug dbg, Dwarf_Locdesc_c description, Location
         location.operand = static_cast<std::uint32_t>(operand1);
         location.registerByte = static_cast<std::uint8_t>(atom - DW_OP_breg0);
         return true;
+    }
+    if (atom == DW_OP_fbreg) {
+        location.frameRelative = true;
+        location.frameOffset = static_cast<std::int32_t>(static_cast<std::uint32_t>(operand1));
+        return false;
     }
     if (atom == DW_OP_addr) {
         location.operand = static_cast<std::uint32_t>(operand1);

@@ -30,12 +30,21 @@ struct Location {
     std::uint32_t operand = 0;      // breg offset or address
     std::uint8_t registerByte = 0;  // 0..31, or kAddressRegisterByte
     bool inRegister = false;
+    // DW_OP_fbreg N: not accepted by itself (the answer is false), N kept
+    // for the caller, which knows the enclosing function's frame base.
+    bool frameRelative = false;
+    std::int32_t frameOffset = 0;
 };
 
-// The end address of a DIE's pc range: DW_AT_high_pc itself when it is an
-// address, else DW_AT_low_pc plus that offset (DWARF 4 and later), whatever
-// the order of the two attributes. `report` is printed for a failed call.
-Answer readHighPc(const Die& die, Dwarf_Addr& end, const Report& report = {});
+// The end of a DIE's pc range: DW_AT_high_pc itself when it is an address,
+// else DW_AT_low_pc plus that length (DWARF 4 and later), whatever the order
+// of the two attributes.
+struct CodeEnd {
+    Dwarf_Addr address = 0;
+    bool givenAsLength = false;  // DW_AT_high_pc was a length
+};
+// `report` is printed for a failed call.
+Answer readHighPc(const Die& die, CodeEnd& end, const Report& report = {});
 
 // Decodes the first operation of a single location description (a location
 // list with exactly one address range counts, whatever base-address and

@@ -152,12 +152,13 @@ bool DebugReader::open(int fd, std::string* held) {
     return false;
 }
 
-void DebugReader::close() {
+std::string DebugReader::close() {
     const int code = handles_->dbg.reset();
-    if (code != DW_DLV_OK) std::printf("dwarf_finish failed. Function return: %d", code);
 #ifdef KESTAB_HAVE_LIBELF
     handles_->elf.reset();
 #endif
+    if (code != DW_DLV_OK) return "dwarf_finish failed. Function return: " + std::to_string(code);
+    return {};
 }
 
 }  // namespace kestab

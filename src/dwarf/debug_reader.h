@@ -19,8 +19,9 @@ public:
     // appended there instead, for the caller to print when its turn comes.
     // `fd` stays the caller's.
     bool open(int fd, std::string* held = nullptr);
-    // Finishes the reader, then ends the ELF handle.
-    void close();
+    // Finishes the reader, then ends the ELF handle. Returns the message for
+    // standard output when libdwarf could not finish, else nothing.
+    std::string close();
 
     struct Handles;
     Handles& handles() { return *handles_; }

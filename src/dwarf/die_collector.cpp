@@ -6,6 +6,7 @@
 
 #include "dwarf/attribute_decoders.h"
 #include "dwarf/die.h"
+#include "dwarf/removed_code.h"
 #include "dwarf/source_paths.h"
 #include "dwarf/symbol_collector.h"
 
@@ -19,14 +20,14 @@ using dw::Die;
 
 class DieCollector {
 public:
-    DieCollector(Dwarf_Debug dbg, MapModel& model, const CollectOptions& options)
-        : dbg_(dbg), model_(model), options_(options), symbols_(dbg, model, unitFiles_) {}
+    DieCollector(Dwarf_Debug dbg, MapModel& model, const CollectOptions& options, bool sectionAtZero)
+        : dbg_(dbg), model_(model), options_(options), symbols_(dbg, model, unitFiles_, sectionAtZero) {}
 
     bool run();
 
 private:
     void walkDieChain(const Die& root);
-    void processDie(const Die& die);
+    dw::Scope processDie(const Die& die, const dw::Scope& enclosing);
     void processSubrange(const AttributeList& attrs);
     void processType(Dwarf_Half tag, std::uint32_t dieOffset, const AttributeList& attrs);
     void processAlias(std::uint32_t dieOffset, const AttributeList& attrs);
@@ -63,6 +64,7 @@ void DieCollector::walkDieChain(const Die& root) {
     struct Level {
         Die owned;  // empty for the root, which its supplier owns
         bool childrenDone;
+        dw::Scope inner;  // what the DIE's children inherit
     };
     Dwarf_Off lastOffset = 0;
     root.offset(lastOffset);
@@ -78,8 +80,7 @@ void DieCollector::walkDieChain(const Die& root) {
         return false;
     };
     std::vector<Level> levels;
-    levels.push_back(Level{Die(), false});
-    processDie(root);
+    levels.push_back(Level{Die(), false, processDie(root, dw::Scope{})});
     while (!levels.empty()) {
         Level& level = levels.back();
         const Die& die = level.owned ? level.owned : root;
@@ -88,8 +89,8 @@ void DieCollector::walkDieChain(const Die& root) {
             level.childrenDone = true;
             if (die.child(next, dw::onError("dwarf_child:  (%ld)  (%ld)")).ok()) {
                 if (!follows(next, "dwarf_child")) return;
-                processDie(next);
-                levels.push_back(Level{std::move(next), false});
+                dw::Scope inner = processDie(next, level.inner);
+                levels.push_back(Level{std::move(next), false, std::move(inner)});
                 continue;
             }
         }
@@ -97,13 +98,13 @@ void DieCollector::walkDieChain(const Die& root) {
         levels.pop_back();
         if (hasSibling) {
             if (!follows(next, "dwarf_siblingof")) return;
-            processDie(next);
-            levels.push_back(Level{std::move(next), false});
+            dw::Scope inner = processDie(next, levels.empty() ? dw::Scope{} : levels.back().inner);
+            levels.push_back(Level{std::move(next), false, std::move(inner)});
         }
     }
 }
 
-void DieCollector::processDie(const Die& die) {
+dw::Scope DieCollector::processDie(const Die& die, const dw::Scope& enclosing) {
     Dwarf_Half tag = 0;
     die.tag(tag, dw::unlessOk("accessing tag of die! (%ld) (%ld)"));
     Dwarf_Off sectionOffset = 0;
@@ -131,14 +132,14 @@ void DieCollector::processDie(const Die& die) {
         case DW_TAG_subprogram:
         case DW_TAG_formal_parameter:
         case DW_TAG_variable:
-            symbols_.collect(die, tag, attrs);
-            break;
+            return symbols_.collect(die, tag, attrs, enclosing);
         case DW_TAG_compile_unit:
             processUnit(attrs);
             break;
         default:
             break;
     }
+    return enclosing;
 }
 
 void DieCollector::processSubrange(const AttributeList& attrs) {
@@ -210,7 +211,8 @@ void DieCollector::processUnit(const AttributeList& attrs) {
 }  // namespace
 
 bool collectCompilationUnits(DebugReader& reader, MapModel& model, const CollectOptions& options) {
-    DieCollector collector(reader.handles().dbg.get(), model, options);
+    DieCollector collector(reader.handles().dbg.get(), model, options,
+                           dw::allocatedSectionAtZero(reader.handles().elf.get()));
     return collector.run();
 }
 

@@ -240,6 +240,23 @@ using DebugHandle = Handle<Dwarf_Debug, finishDebug>;
 using ElfHandle = Handle<Elf*, endElf>;
 #endif
 
+// The CIE and FDE lists dwarf_get_fde_list gives, released together.
+struct FdeLists {
+    Dwarf_Debug dbg = nullptr;
+    Dwarf_Cie* cies = nullptr;
+    Dwarf_Signed cieCount = 0;
+    Dwarf_Fde* fdes = nullptr;
+    Dwarf_Signed fdeCount = 0;
+
+    bool operator==(const FdeLists&) const = default;
+};
+inline int releaseFdeLists(FdeLists lists) {
+    deallocFdeLists(lists.dbg, lists.cies, lists.cieCount, lists.fdes, lists.fdeCount);
+    return 0;
+}
+
+using FdeListHandle = Handle<FdeLists, releaseFdeLists>;
+
 }  // namespace kestab::dw
 
 namespace kestab {

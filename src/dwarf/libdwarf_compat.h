@@ -59,4 +59,14 @@ inline void deallocLocHead(Dwarf_Loc_Head_c head) {
 #endif
 }
 
+// Frees the CIE and FDE lists dwarf_get_fde_list gave.
+inline void deallocFdeLists(Dwarf_Debug dbg, Dwarf_Cie* cies, Dwarf_Signed cieCount, Dwarf_Fde* fdes,
+                            Dwarf_Signed fdeCount) {
+#if KESTAB_LIBDWARF_NEW_API
+    dwarf_dealloc_fde_cie_list(dbg, cies, cieCount, fdes, fdeCount);
+#else
+    dwarf_fde_cie_list_dealloc(dbg, cies, cieCount, fdes, fdeCount);
+#endif
+}
+
 }  // namespace kestab::dw

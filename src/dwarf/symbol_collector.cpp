@@ -1,5 +1,7 @@
 #include "dwarf/symbol_collector.h"
 
+#include "dwarf/removed_code.h"
+
 namespace kestab::dw {
 
 namespace {
@@ -13,12 +15,35 @@ constexpr std::uint32_t kFunctionEndBeforeHighPc = 2;
 // line shows as "1:ffffffff".
 std::int32_t widenRegisterByte(std::uint8_t registerByte) { return static_cast<std::int8_t>(registerByte); }
 
+// Links followed from an out-of-line copy to the DIE it takes its name from:
+// DW_AT_abstract_origin, then DW_AT_abstract_origin or DW_AT_specification
+// links.
+constexpr int kMaxOriginSteps = 8;
+
+// A local at DW_OP_fbreg N is shown as DW_OP_breg<r> M of the same place,
+// r and M = K + N from the enclosing function's frame base (r, K).
+void placeFromFrameBase(SymbolAttributes& symbol, const Scope& enclosing) {
+    if (symbol.isFunction || symbol.hasLocation || !symbol.location.frameRelative || !enclosing.frameBase) return;
+    symbol.location.registerByte = enclosing.frameBase->reg;
+    symbol.location.operand = static_cast<std::uint32_t>(enclosing.frameBase->offset) +
+                              static_cast<std::uint32_t>(symbol.location.frameOffset);
+    symbol.hasLocation = true;
+}
+
 }  // namespace
 
-void SymbolCollector::collect(const Die& die, Dwarf_Half tag, const AttributeList& attrs) {
+Scope SymbolCollector::collect(const Die& die, Dwarf_Half tag, const AttributeList& attrs, const Scope& enclosing) {
     SymbolAttributes symbol = read(die, tag == DW_TAG_subprogram, attrs);
-    followDeclaration(symbol);
+    if (symbol.origin)
+        followOrigin(symbol);
+    else
+        followDeclaration(symbol);
+    const Scope inner = symbol.isFunction ? scopeOf(symbol, enclosing) : enclosing;
+    // Nothing of a function the linker removed is listed.
+    if (inner.removed) return inner;
+    placeFromFrameBase(symbol, enclosing);
     commit(symbol);
+    return inner;
 }
 
 SymbolAttributes SymbolCollector::read(const Die& die, bool isFunction, const AttributeList& attrs) {
@@ -45,11 +70,19 @@ void SymbolCollector::readAttribute(const Die& die, const Attribute& attr, Symbo
             if (attr.reference(offset).ok()) symbol.declaration = offset;
             break;
         }
+        case DW_AT_abstract_origin: {
+            std::uint32_t offset = 0;
+            if (isFunction && attr.reference(offset).ok()) symbol.origin = offset;
+            break;
+        }
+        case DW_AT_frame_base:
+            if (isFunction) symbol.frameBase = attr;
+            break;
         case DW_AT_low_pc:
             if (isFunction) readAddress(attr, symbol.lowPc);
             break;
         case DW_AT_high_pc:
-            if (isFunction) readEnd(die, symbol.highPc);
+            if (isFunction) readEnd(die, symbol);
             break;
         case DW_AT_external:
             if (!isFunction) {
@@ -76,9 +109,12 @@ void SymbolCollector::readAddress(const Attribute& attr, std::optional<std::uint
     if (attr.address(value, kValueUnreadable).ok()) address = static_cast<std::uint32_t>(value);
 }
 
-void SymbolCollector::readEnd(const Die& die, std::optional<std::uint32_t>& end) {
-    Dwarf_Addr value = 0;
-    if (readHighPc(die, value, kValueUnreadable).ok()) end = static_cast<std::uint32_t>(value);
+// The end of a function's code, whatever the form of DW_AT_high_pc.
+void SymbolCollector::readEnd(const Die& die, SymbolAttributes& symbol) {
+    CodeEnd end;
+    if (!readHighPc(die, end, kValueUnreadable).ok()) return;
+    symbol.highPc = static_cast<std::uint32_t>(end.address);
+    symbol.highPcIsLength = end.givenAsLength;
 }
 
 void SymbolCollector::readDeclFile(const Attribute& attr, SymbolAttributes& symbol) {
@@ -115,6 +151,51 @@ void SymbolCollector::followDeclaration(SymbolAttributes& symbol) {
             symbol.external = readExternalFlag(attr);
         }
     });
+}
+
+// Its addresses stay its own. From the abstract instance on,
+// DW_AT_abstract_origin and DW_AT_specification links are followed, at most
+// kMaxOriginSteps in all.
+void SymbolCollector::followOrigin(SymbolAttributes& symbol) {
+    std::optional<std::uint32_t> link = symbol.origin;
+    bool hasName = symbol.hasName;
+    bool hasDeclFile = symbol.hasDeclFile;
+    for (int step = 0; link && step < kMaxOriginSteps && (!hasName || !hasDeclFile); ++step) {
+        Die linked;
+        if (!Die::atOffset(dbg_, *link, linked).ok()) return;
+        link.reset();
+        bool nameHere = false;
+        bool fileHere = false;
+        linked.attributes().visit([&](const Attribute& attr) {
+            std::uint32_t offset = 0;
+            if (attr.number() == DW_AT_decl_file && !hasDeclFile) {
+                fileHere = true;
+                readDeclFile(attr, symbol);
+            } else if (attr.number() == DW_AT_name && !hasName) {
+                nameHere = true;
+                attr.string(symbol.name, kValueUnreadable);
+            } else if ((attr.number() == DW_AT_abstract_origin || attr.number() == DW_AT_specification) && !link &&
+                       attr.reference(offset).ok()) {
+                link = offset;
+            }
+        });
+        hasName = hasName || nameHere;
+        hasDeclFile = hasDeclFile || fileHere;
+    }
+}
+
+Scope SymbolCollector::scopeOf(const SymbolAttributes& function, const Scope& enclosing) {
+    CodeRange range;
+    range.hasLow = function.lowPc.has_value();
+    range.low = function.lowPc.value_or(0);
+    range.hasHigh = function.highPc.has_value();
+    range.highIsLength = function.highPcIsLength;
+    range.end = function.highPc.value_or(0);
+    Scope inner;
+    inner.removed = enclosing.removed || isRemovedFunction(range, sectionAtZero_);
+    if (!inner.removed && function.frameBase)
+        inner.frameBase = frameBases_.resolve(*function.frameBase, range.low, range.hasHigh ? range.end : range.low);
+    return inner;
 }
 
 void SymbolCollector::commit(const SymbolAttributes& symbol) {

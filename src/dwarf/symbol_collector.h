@@ -9,6 +9,7 @@
 
 #include "dwarf/attribute_decoders.h"
 #include "dwarf/die.h"
+#include "dwarf/frame_base.h"
 #include "tables/map_model.h"
 
 namespace kestab::dw {
@@ -33,7 +34,13 @@ struct SymbolAttributes {
 
     // Functions only.
     std::optional<std::uint32_t> lowPc;
-    std::optional<std::uint32_t> highPc;
+    std::optional<std::uint32_t> highPc;  // the end of the code
+    bool highPcIsLength = false;          // DW_AT_high_pc was given as a length
+    // The .debug_info offset of the abstract instance DW_AT_abstract_origin
+    // names (an out-of-line copy of an inlined function).
+    std::optional<std::uint32_t> origin;
+    // DW_AT_frame_base, valid while the DIE's attribute list lives.
+    std::optional<Attribute> frameBase;
 
     // Parameters and variables only.
     bool hasType = false;
@@ -58,32 +65,49 @@ struct UnitFiles {
     }
 };
 
+// What the DIEs inside a DIE inherit from the subprograms around them.
+struct Scope {
+    bool removed = false;                // inside a function the linker removed
+    std::optional<FrameBase> frameBase;  // of the innermost subprogram
+};
+
 class SymbolCollector {
 public:
-    SymbolCollector(Dwarf_Debug dbg, MapModel& model, const UnitFiles& unitFiles)
-        : dbg_(dbg), model_(model), unitFiles_(unitFiles) {}
+    // `sectionAtZero`: some allocated section of the image starts at
+    // address 0.
+    SymbolCollector(Dwarf_Debug dbg, MapModel& model, const UnitFiles& unitFiles, bool sectionAtZero)
+        : dbg_(dbg), model_(model), unitFiles_(unitFiles), sectionAtZero_(sectionAtZero), frameBases_(dbg) {}
 
     // Reads a DW_TAG_subprogram, DW_TAG_formal_parameter or DW_TAG_variable
-    // DIE, completes it from its declaration and adds its row when it is
-    // kept.
-    void collect(const Die& die, Dwarf_Half tag, const AttributeList& attrs);
+    // DIE inside `enclosing`, completes it from its declaration or abstract
+    // instance and adds its row when it is kept. Answers what the DIEs
+    // inside it inherit.
+    Scope collect(const Die& die, Dwarf_Half tag, const AttributeList& attrs, const Scope& enclosing);
 
 private:
     SymbolAttributes read(const Die& die, bool isFunction, const AttributeList& attrs);
     // A definition that refers to its declaration takes the name, type and
     // external flag it lacks from there.
     void followDeclaration(SymbolAttributes& symbol);
+    // An out-of-line copy of an inlined function takes the name and file it
+    // lacks from its abstract instance.
+    void followOrigin(SymbolAttributes& symbol);
+    // What the DIEs inside a function inherit: whether it was removed, its
+    // frame base.
+    Scope scopeOf(const SymbolAttributes& function, const Scope& enclosing);
     void commit(const SymbolAttributes& symbol);
 
     void readAttribute(const Die& die, const Attribute& attr, SymbolAttributes& symbol);
     void readDeclFile(const Attribute& attr, SymbolAttributes& symbol);
     void readAddress(const Attribute& attr, std::optional<std::uint32_t>& address);
-    void readEnd(const Die& die, std::optional<std::uint32_t>& end);
+    void readEnd(const Die& die, SymbolAttributes& symbol);
     void readType(const Attribute& attr, SymbolAttributes& symbol);
 
     Dwarf_Debug dbg_;
     MapModel& model_;
     const UnitFiles& unitFiles_;
+    bool sectionAtZero_;
+    FrameBaseReader frameBases_;
 };
 
 }  // namespace kestab::dw
