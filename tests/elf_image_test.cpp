@@ -23,6 +23,7 @@
 #include <gelf.h>
 #include <unistd.h>
 
+#include "dwarf/removed_code.h"
 #include "dwarf/section_guard.h"
 #endif
 
@@ -52,10 +53,12 @@ struct Answers {
     std::vector<std::string> sections;  // per section from 1: type, name, raw contents
     int marker = 0;
     std::string damaged;
+    bool atZero = false;  // an allocated section at address 0
 
     std::string text() const {
         std::string out = "kind " + std::to_string(kind) + " header32 " + std::to_string(header32) + " marker " +
-                          std::to_string(marker) + " damaged '" + damaged + "'\n";
+                          std::to_string(marker) + " damaged '" + damaged + "' at zero " + std::to_string(atZero) +
+                          "\n";
         for (const std::string& s : sections) out += "  " + s + "\n";
         return out;
     }
@@ -79,6 +82,7 @@ Answers readerAnswers(const Bytes& bytes) {
     }
     a.marker = dw::debugFormatMarker(image);
     if (a.header32) a.damaged = dw::damagedRangeListSection(image);
+    if (a.header32) a.atZero = dw::allocatedSectionAtZero(image);
     return a;
 }
 
@@ -137,6 +141,7 @@ Answers libelfAnswers(const Bytes& bytes) {
                    : libelfHasSection(elf, ".debug_info") ? 3
                                                           : 0;
         if (a.header32) a.damaged = dw::damagedLibdwarfSection(elf);
+        if (a.header32) a.atZero = dw::allocatedSectionAtZero(elf);
         elf_end(elf);
     }
     ::close(fd);

@@ -8,6 +8,7 @@
 #include "tables/text_format.h"
 
 #ifdef KESTAB_HAVE_LIBELF
+#include "dwarf/removed_code.h"
 #include "dwarf/section_guard.h"
 #else
 #include "dwarf/elf_image.h"
@@ -66,6 +67,7 @@ ImageCheck checkImage(int fd, DebugReader::Handles& handles) {
     if (debugFormatMarker(handles.elf.get()) < 3) return {Refusal::notDwarf};
     std::string damaged = dw::damagedLibdwarfSection(handles.elf.get());
     if (!damaged.empty()) return {Refusal::damaged, std::move(damaged)};
+    handles.sectionAtZero = dw::allocatedSectionAtZero(handles.elf.get());
     return {};
 }
 
@@ -74,7 +76,7 @@ Elf* elfOf(DebugReader::Handles& handles) { return handles.elf.get(); }
 #else
 
 // The same checks through the ELF reader, with the same answers.
-ImageCheck checkImage(int fd, DebugReader::Handles&) {
+ImageCheck checkImage(int fd, DebugReader::Handles& handles) {
     std::vector<unsigned char> bytes;
     if (!platform::readWholeFile(fd, bytes)) return {Refusal::begin};
     const elf::ElfImage image(std::move(bytes));
@@ -82,6 +84,7 @@ ImageCheck checkImage(int fd, DebugReader::Handles&) {
     if (dw::debugFormatMarker(image) < 3) return {Refusal::notDwarf};
     std::string damaged = dw::damagedRangeListSection(image);
     if (!damaged.empty()) return {Refusal::damaged, std::move(damaged)};
+    handles.sectionAtZero = dw::allocatedSectionAtZero(image);
     return {};
 }
 

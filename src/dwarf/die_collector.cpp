@@ -212,7 +212,7 @@ void DieCollector::processUnit(const AttributeList& attrs) {
 
 bool collectCompilationUnits(DebugReader& reader, MapModel& model, const CollectOptions& options) {
     DieCollector collector(reader.handles().dbg.get(), model, options,
-                           dw::allocatedSectionAtZero(reader.handles().elf.get()));
+                           reader.handles().sectionAtZero);
     return collector.run();
 }
 

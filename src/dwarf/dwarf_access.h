@@ -268,6 +268,9 @@ struct DebugReader::Handles {
     dw::ElfHandle elf;
 #endif
     dw::DebugHandle dbg;
+    // Some allocated section starts at 0 (see removed_code.h); found when
+    // the image is opened.
+    bool sectionAtZero = false;
 };
 
 }  // namespace kestab

@@ -90,4 +90,13 @@ std::string damagedRangeListSection(const elf::ElfImage& image) {
     return {};
 }
 
+bool allocatedSectionAtZero(const elf::ElfImage& image) {
+    constexpr std::uint32_t kAllocated = 0x2;  // SHF_ALLOC
+    for (std::uint32_t index = 1; index < image.sectionCount(); ++index) {
+        const elf::Section section = *image.section(index);
+        if ((section.flags & kAllocated) != 0 && section.addr == 0 && section.size > 0) return true;
+    }
+    return false;
+}
+
 }  // namespace kestab::dw

@@ -19,4 +19,7 @@ int debugFormatMarker(const elf::ElfImage& image);
 // libdwarf 20210528 frees the same block twice on such damage.
 std::string damagedRangeListSection(const elf::ElfImage& image);
 
+// Whether some allocated section of a size above 0 starts at address 0.
+bool allocatedSectionAtZero(const elf::ElfImage& image);
+
 }  // namespace kestab::dw

@@ -1,7 +1,9 @@
 #include "dwarf/removed_code.h"
 
+#ifdef KESTAB_HAVE_LIBELF
 #include <gelf.h>
 #include <libelf.h>
+#endif
 
 namespace kestab::dw {
 
@@ -11,6 +13,7 @@ bool isRemovedFunction(const CodeRange& range, bool sectionAtZero) {
     return range.hasLow && range.low == 0 && !highIsAddress && !sectionAtZero;
 }
 
+#ifdef KESTAB_HAVE_LIBELF
 bool allocatedSectionAtZero(Elf* elf) {
     if (elf == nullptr) return false;
     Elf_Scn* section = nullptr;
@@ -22,5 +25,6 @@ bool allocatedSectionAtZero(Elf* elf) {
     }
     return false;
 }
+#endif
 
 }  // namespace kestab::dw

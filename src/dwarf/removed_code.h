@@ -28,7 +28,8 @@ struct CodeRange {
 // always shown it.
 bool isRemovedFunction(const CodeRange& range, bool sectionAtZero);
 
-// Whether some allocated section of a size above 0 starts at address 0.
+// Whether some allocated section of a size above 0 starts at address 0
+// (through libelf; image_checks.h answers the same without it).
 bool allocatedSectionAtZero(Elf* elf);
 
 }  // namespace kestab::dw

@@ -53,10 +53,10 @@ run() {
   local name=$1 image=$2
   shift 2
   local dir=$work/$name/run base
-  base=$(basename "$image" .tmp)
+  base=${BASE:-$(basename "$image" .tmp)}
   mkdir -p "$dir"
   cp -r "$@" "$dir/"
-  cp "$image" "$dir/"
+  cp "$image" "$dir/$base.tmp"
   # Sources older than the image, or objdump -S warns about them.
   find "$dir" -type f -exec touch -d 2001-01-01 {} +
   touch -d 2002-01-01 "$dir/$base.tmp"
@@ -78,12 +78,12 @@ expect() {
   cmp -s "$4" "$dir/$2.MAP" || fail "$1" "$2.MAP differs from $4"
 }
 
-gcc_case() {  # <name> <image> <sources> <expected> [library directory]
-  local drive_c=$WINEPREFIX/drive_c/gnuarm7
+gcc_case() {  # <name> <image> <sources> <expected> [library directory] [image base name]
+  local drive_c=$WINEPREFIX/drive_c/gnuarm7 base=${6:-$(basename "$2" .tmp)}
   rm -f "$drive_c"
   if [ -n "${5:-}" ]; then ln -s "$work/$1/run/$5" "$drive_c"; fi
-  run "$1" "$root/$2" "$root/$3/."
-  expect "$1" "$(basename "$2" .tmp)" 0 "$fixtures/$4"
+  BASE=$base run "$1" "$root/$2" "$root/$3/."
+  expect "$1" "$base" 0 "$fixtures/$4"
   printf 'First pass...\r\n' | cmp -s - "$work/$1/stdout" || fail "$1" "standard output: $(cat -A "$work/$1/stdout")"
   [ ! -s "$work/$1/stderr" ] || fail "$1" "standard error: $(cat "$work/$1/stderr")"
   rm -f "$drive_c"
@@ -94,6 +94,12 @@ gcc_case Multi tests/fixtures/gcc/multi.tmp tests/fixtures/gcc/multi gcc/multi.e
 gcc_case LibraryDirectory tests/fixtures/gcc/libdir.tmp tests/fixtures/gcc/libdir gcc/libdir.expected.MAP gnuarm7
 gcc_case NoLibraryDirectory tests/fixtures/gcc/libdir.tmp tests/fixtures/gcc/libdir gcc/libdir-nolib.expected.MAP
 gcc_case Blinky examples/blinky/blinky.tmp examples/blinky gcc/blinky.expected.MAP
+gcc_case Optimized tests/fixtures/gcc/optimized.tmp tests/fixtures/gcc/optimized gcc/optimized.expected.MAP
+gcc_case FrameArm tests/fixtures/gcc/frame_arm.tmp tests/fixtures/gcc/frame gcc/frame_arm.expected.MAP
+gcc_case FrameThumb tests/fixtures/gcc/frame_thumb.tmp tests/fixtures/gcc/frame gcc/frame_thumb.expected.MAP
+for build in dw2 dw4 dw5 dw5-gcclines; do
+  gcc_case "Modern-$build" "tests/fixtures/gcc/modern-$build.tmp" tests/fixtures/gcc/modern gcc/modern.expected.MAP "" modern
+done
 
 # The hand-written DWARF images, with an objdump that writes nothing.
 # units is left out: one of its units is the Linux device /dev/null, which
