@@ -9,7 +9,8 @@ packages=(g++ cmake make libdwarf-dev libelf-dev zlib1g-dev binutils-arm-none-ea
 # what bench/run-bench.sh needs, "inspect" dwarfdump, "dwarf2" what building
 # libdwarf 2.x (scripts/build-libdwarf2.sh) and finding it need: with zlib
 # and zstd it reads compressed sections, as the distributions build it;
-# "package" what cpack needs to name the package's dependencies, and groff to
+# "package" what cpack needs to name the package's dependencies (dpkg-shlibdeps,
+# and file, which cpack runs on the binaries), and groff to
 # check the manual page; "windows" the MinGW-w64 cross compilers, zlib and
 # GoogleTest sources for them, and Wine to run the result.
 for extra in "$@"; do
@@ -19,7 +20,7 @@ for extra in "$@"; do
     bench) packages+=(gcc-arm-none-eabi python3 time) ;;
     inspect) packages+=(dwarfdump) ;;
     dwarf2) packages+=(xz-utils pkg-config libzstd-dev) ;;
-    package) packages+=(dpkg-dev groff-base) ;;
+    package) packages+=(dpkg-dev file groff-base) ;;
     windows) packages+=(mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine64 xz-utils) ;;
     *) echo "unknown extra: $extra" >&2; exit 2 ;;
   esac
