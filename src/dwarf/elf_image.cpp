@@ -28,7 +28,8 @@ constexpr std::uint16_t kMachineAlpha = 0x9026;
 // size is refused rather than allocated.
 constexpr std::uint64_t kMaxInflated = std::uint64_t{256} << 20;
 
-// zlib's one-shot inflate, which must give exactly `declared` bytes.
+}  // namespace
+
 bool inflateExact(std::span<const unsigned char> in, std::uint64_t declared, std::vector<unsigned char>& out) {
     if (declared > kMaxInflated) return false;
     out.resize(static_cast<std::size_t>(declared));
@@ -36,6 +37,8 @@ bool inflateExact(std::span<const unsigned char> in, std::uint64_t declared, std
     if (::uncompress(out.data(), &produced, in.data(), static_cast<uLong>(in.size())) != Z_OK) return false;
     return produced == declared;
 }
+
+namespace {
 
 std::uint64_t readBigEndian(std::span<const unsigned char> in) {
     std::uint64_t value = 0;

@@ -19,6 +19,10 @@
 
 namespace kestab::elf {
 
+// zlib's one-shot inflate, which must give exactly `declared` bytes; a
+// declared size above 256 MiB is refused rather than allocated.
+bool inflateExact(std::span<const unsigned char> in, std::uint64_t declared, std::vector<unsigned char>& out);
+
 // What the first bytes say the file is (libelf's elf_kind).
 enum class Kind { None, Archive, Elf };
 

@@ -5,40 +5,16 @@
 #include <string_view>
 #include <vector>
 
+#include "dwarf/byte_reader.h"
+
 namespace kestab::dw {
-
-namespace {
-
-class Reader {
-public:
-    Reader(std::span<const unsigned char> data, bool bigEndian) : data_(data), bigEndian_(bigEndian) {}
-
-    std::size_t remaining() const { return data_.size() - pos_; }
-    void skip(std::uint64_t n) { pos_ += static_cast<std::size_t>(n); }
-    // Reads n bytes (n <= 8) in the image's byte order; false past the end.
-    bool read(std::size_t n, std::uint64_t& value) {
-        if (remaining() < n) return false;
-        value = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::size_t at = bigEndian_ ? pos_ + i : pos_ + n - 1 - i;
-            value = (value << 8) | data_[at];
-        }
-        pos_ += n;
-        return true;
-    }
-
-private:
-    std::span<const unsigned char> data_;
-    std::size_t pos_ = 0;
-    bool bigEndian_;
-};
 
 // A run of DWARF 5 range-list unit headers: unit length (32-bit, or
 // 0xffffffff and a 64-bit one), version 5, address size 4 or 8, segment
 // selector size, offset entry count, the offsets inside the unit, and no
 // byte after the last unit.
 bool rangeListUnitsWellFormed(std::span<const unsigned char> data, bool bigEndian) {
-    Reader in(data, bigEndian);
+    ByteReader in(data, bigEndian);
     while (in.remaining() > 0) {
         std::uint64_t length = 0;
         std::uint64_t offsetSize = 4;
@@ -64,8 +40,6 @@ bool rangeListUnitsWellFormed(std::span<const unsigned char> data, bool bigEndia
     }
     return true;
 }
-
-}  // namespace
 
 int debugFormatMarker(const elf::ElfImage& image) {
     if (image.findSection(".asd")) return 1;

@@ -2,11 +2,18 @@
 // answered by the ELF reader alone (no libelf).
 #pragma once
 
+#include <span>
 #include <string>
 
 #include "dwarf/elf_image.h"
 
 namespace kestab::dw {
+
+// Whether `data` is a run of well-formed DWARF 5 range-list unit headers
+// (unit length, 32-bit or 0xffffffff and a 64-bit one; version 5; address
+// size 4 or 8; segment selector size; offset entry count, the offsets inside
+// the unit) that ends exactly at its end.
+bool rangeListUnitsWellFormed(std::span<const unsigned char> data, bool bigEndian);
 
 // 1 when a section ".asd" exists, else 2 for ".debug", else 3 for
 // ".debug_info", else 0; the names are tried in this order and the first
