@@ -131,57 +131,57 @@ void SymbolCollector::readType(const Attribute& attr, SymbolAttributes& symbol) 
 }
 
 // The file is the definition's own; the compiler leaves it out only when it
-// equals the declaration's.
+// equals the declaration's. The has... fields stay those of the definition's
+// own attributes.
 void SymbolCollector::followDeclaration(SymbolAttributes& symbol) {
-    const bool isFunction = symbol.isFunction;
-    const bool lacksSome =
-        !symbol.hasName || !symbol.hasDeclFile || (!isFunction && (!symbol.hasType || !symbol.hasExternal));
-    if (!symbol.declaration || !lacksSome) return;
-    Die declaration;
-    if (!Die::atOffset(dbg_, *symbol.declaration, declaration).ok()) return;
-    // The has... fields stay those of the definition's own attributes.
-    declaration.attributes().visit([&](const Attribute& attr) {
-        if (attr.number() == DW_AT_decl_file && !symbol.hasDeclFile) {
-            readDeclFile(attr, symbol);
-        } else if (attr.number() == DW_AT_name && !symbol.hasName) {
-            attr.string(symbol.name, kValueUnreadable);
-        } else if (attr.number() == DW_AT_type && !symbol.hasType && !isFunction) {
-            readType(attr, symbol);
-        } else if (attr.number() == DW_AT_external && !symbol.hasExternal && !isFunction) {
-            symbol.external = readExternalFlag(attr);
-        }
-    });
+    const bool variable = !symbol.isFunction;
+    Missing missing{!symbol.hasName, !symbol.hasDeclFile, variable && !symbol.hasType,
+                    variable && !symbol.hasExternal};
+    if (!symbol.declaration || !(missing.name || missing.file || missing.type || missing.external)) return;
+    takeMissing(*symbol.declaration, symbol, missing);
 }
 
 // Its addresses stay its own. From the abstract instance on,
 // DW_AT_abstract_origin and DW_AT_specification links are followed, at most
 // kMaxOriginSteps in all.
 void SymbolCollector::followOrigin(SymbolAttributes& symbol) {
+    Missing missing{!symbol.hasName, !symbol.hasDeclFile};
     std::optional<std::uint32_t> link = symbol.origin;
-    bool hasName = symbol.hasName;
-    bool hasDeclFile = symbol.hasDeclFile;
-    for (int step = 0; link && step < kMaxOriginSteps && (!hasName || !hasDeclFile); ++step) {
-        Die linked;
-        if (!Die::atOffset(dbg_, *link, linked).ok()) return;
-        link.reset();
-        bool nameHere = false;
-        bool fileHere = false;
-        linked.attributes().visit([&](const Attribute& attr) {
-            std::uint32_t offset = 0;
-            if (attr.number() == DW_AT_decl_file && !hasDeclFile) {
-                fileHere = true;
-                readDeclFile(attr, symbol);
-            } else if (attr.number() == DW_AT_name && !hasName) {
-                nameHere = true;
-                attr.string(symbol.name, kValueUnreadable);
-            } else if ((attr.number() == DW_AT_abstract_origin || attr.number() == DW_AT_specification) && !link &&
-                       attr.reference(offset).ok()) {
-                link = offset;
-            }
-        });
-        hasName = hasName || nameHere;
-        hasDeclFile = hasDeclFile || fileHere;
-    }
+    for (int step = 0; link && step < kMaxOriginSteps && (missing.name || missing.file); ++step)
+        link = takeMissing(*link, symbol, missing);
+}
+
+std::optional<std::uint32_t> SymbolCollector::takeMissing(std::uint32_t offset, SymbolAttributes& symbol,
+                                                          Missing& missing) {
+    Die linked;
+    if (!Die::atOffset(dbg_, offset, linked).ok()) return std::nullopt;
+    Missing found;
+    std::optional<std::uint32_t> next;
+    linked.attributes().visit([&](const Attribute& attr) {
+        std::uint32_t target = 0;
+        const Dwarf_Half number = attr.number();
+        if (number == DW_AT_decl_file && missing.file) {
+            found.file = true;
+            readDeclFile(attr, symbol);
+        } else if (number == DW_AT_name && missing.name) {
+            found.name = true;
+            attr.string(symbol.name, kValueUnreadable);
+        } else if (number == DW_AT_type && missing.type) {
+            found.type = true;
+            readType(attr, symbol);
+        } else if (number == DW_AT_external && missing.external) {
+            found.external = true;
+            symbol.external = readExternalFlag(attr);
+        } else if ((number == DW_AT_abstract_origin || number == DW_AT_specification) && !next &&
+                   attr.reference(target).ok()) {
+            next = target;
+        }
+    });
+    missing.name = missing.name && !found.name;
+    missing.file = missing.file && !found.file;
+    missing.type = missing.type && !found.type;
+    missing.external = missing.external && !found.external;
+    return next;
 }
 
 Scope SymbolCollector::scopeOf(const SymbolAttributes& function, const Scope& enclosing) {

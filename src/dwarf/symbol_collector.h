@@ -92,6 +92,17 @@ private:
     // An out-of-line copy of an inlined function takes the name and file it
     // lacks from its abstract instance.
     void followOrigin(SymbolAttributes& symbol);
+    // What a symbol still lacks: each is cleared once a linked DIE has it.
+    struct Missing {
+        bool name = false;
+        bool file = false;
+        bool type = false;
+        bool external = false;
+    };
+    // Takes what `missing` names from the DIE at `offset`; the DIE's own
+    // DW_AT_abstract_origin or DW_AT_specification link, or nothing (also
+    // when the DIE cannot be read).
+    std::optional<std::uint32_t> takeMissing(std::uint32_t offset, SymbolAttributes& symbol, Missing& missing);
     // What the DIEs inside a function inherit: whether it was removed, its
     // frame base.
     Scope scopeOf(const SymbolAttributes& function, const Scope& enclosing);
