@@ -70,32 +70,20 @@ Answer readHighPc(const Die& die, CodeEnd& end, const Report& report) {
     return answer;
 }
 
-namespace {
-
-// One entry of a location list: its DW_LLE kind and its description.
-struct LocationEntry {
-    Dwarf_Small kind = 0;
-    Dwarf_Unsigned operationCount = 0;
-    Dwarf_Locdesc_c description = nullptr;
-};
-
-// dwarf_get_locdesc_entry_d: the one form that both the older and the
-// newer libdwarf interfaces offer.
 Answer readLocationEntry(Dwarf_Debug dbg, Dwarf_Loc_Head_c head, Dwarf_Unsigned index, LocationEntry& entry) {
     Dwarf_Unsigned rawLowPc = 0;
     Dwarf_Unsigned rawHighPc = 0;
-    Dwarf_Bool addressUnavailable = 0;
-    Dwarf_Addr lowPc = 0;
-    Dwarf_Addr highPc = 0;
     Dwarf_Small source = 0;
     Dwarf_Unsigned expressionOffset = 0;
     Dwarf_Unsigned descriptionOffset = 0;
     return ask(dbg, [&](Dwarf_Error* err) {
-        return dwarf_get_locdesc_entry_d(head, index, &entry.kind, &rawLowPc, &rawHighPc, &addressUnavailable, &lowPc,
-                                         &highPc, &entry.operationCount, &entry.description, &source,
+        return dwarf_get_locdesc_entry_d(head, index, &entry.kind, &rawLowPc, &rawHighPc, &entry.addressUnavailable,
+                                         &entry.low, &entry.high, &entry.operationCount, &entry.description, &source,
                                          &expressionOffset, &descriptionOffset, err);
     });
 }
+
+namespace {
 
 // The number of entries of a location list that give a location, and in
 // `first` the index of the first of them. A .debug_loclists list (DWARF 5)

@@ -46,6 +46,20 @@ struct CodeEnd {
 // `report` is printed for a failed call.
 Answer readHighPc(const Die& die, CodeEnd& end, const Report& report = {});
 
+// One entry of a location list or expression.
+struct LocationEntry {
+    Dwarf_Small kind = 0;  // its DW_LLE kind
+    Dwarf_Addr low = 0;    // the addresses it covers, [low, high)
+    Dwarf_Addr high = 0;
+    Dwarf_Bool addressUnavailable = false;
+    Dwarf_Unsigned operationCount = 0;
+    Dwarf_Locdesc_c description = nullptr;
+};
+// Entry `index` of `head`, through dwarf_get_locdesc_entry_d: the one form
+// that both the older and the newer libdwarf offer, and that gives DWARF 2-4
+// list entries as addresses too, not only relative to the unit's base.
+Answer readLocationEntry(Dwarf_Debug dbg, Dwarf_Loc_Head_c head, Dwarf_Unsigned index, LocationEntry& entry);
+
 // Decodes the first operation of a single location description (a location
 // list with exactly one address range counts, whatever base-address and
 // end-of-list entries it has): DW_OP_regN, DW_OP_bregN or DW_OP_addr.

@@ -5,6 +5,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "dwarf/attribute_decoders.h"
+
 namespace kestab::dw {
 
 namespace {
@@ -49,34 +51,17 @@ struct LocEntry {
 std::vector<LocEntry> readLocEntries(Dwarf_Debug dbg, Dwarf_Loc_Head_c head, Dwarf_Unsigned count) {
     std::vector<LocEntry> entries;
     for (Dwarf_Unsigned i = 0; i < count; ++i) {
-        Dwarf_Small kind = 0;
-        Dwarf_Addr low = 0;
-        Dwarf_Addr high = 0;
-        Dwarf_Unsigned operations = 0;
-        Dwarf_Locdesc_c description = nullptr;
-        Dwarf_Small source = 0;
-        Dwarf_Unsigned expressionOffset = 0;
-        Dwarf_Unsigned descriptionOffset = 0;
-        Dwarf_Unsigned rawLow = 0;
-        Dwarf_Unsigned rawHigh = 0;
-        Dwarf_Bool addressUnavailable = false;
-        // The _c form gives DWARF 2-4 list entries as read, relative to the
-        // unit's base address; the _d form also gives them as addresses.
-        const Answer entry = ask(dbg, [&](Dwarf_Error* err) {
-            return dwarf_get_locdesc_entry_d(head, i, &kind, &rawLow, &rawHigh, &addressUnavailable, &low, &high,
-                                             &operations, &description, &source, &expressionOffset,
-                                             &descriptionOffset, err);
-        });
-        if (!entry.ok()) break;
-        if (addressUnavailable) continue;
-        LocEntry out{AddressSpan{low, high}, std::nullopt};
-        if (operations == 1) {
+        LocationEntry entry;
+        if (!readLocationEntry(dbg, head, i, entry).ok()) break;
+        if (entry.addressUnavailable) continue;
+        LocEntry out{AddressSpan{entry.low, entry.high}, std::nullopt};
+        if (entry.operationCount == 1) {
             Operation op;
             Dwarf_Unsigned operand2 = 0;
             Dwarf_Unsigned operand3 = 0;
             Dwarf_Unsigned branchOffset = 0;
             const Answer value = ask(dbg, [&](Dwarf_Error* err) {
-                return dwarf_get_location_op_value_c(description, 0, &op.atom, &op.operand, &operand2, &operand3,
+                return dwarf_get_location_op_value_c(entry.description, 0, &op.atom, &op.operand, &operand2, &operand3,
                                                      &branchOffset, err);
             });
             if (value.ok()) out.single = op;
