@@ -2,6 +2,8 @@
 // opened so that an odd file cannot make it block.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,7 +27,7 @@ void prepareProcess();
 Fd openRegularFile(const std::string& path);
 
 // All bytes of the regular file open on `fd`, read from its start; false
-// with errno set when a read fails.
-bool readWholeFile(int fd, std::vector<unsigned char>& bytes);
+// with errno set when a read fails, or EFBIG once more than `maxBytes` came.
+bool readWholeFile(int fd, std::vector<unsigned char>& bytes, std::size_t maxBytes = SIZE_MAX);
 
 }  // namespace kestab::platform

@@ -45,7 +45,7 @@ Fd openRegularFile(const std::string& path) {
     return fd;
 }
 
-bool readWholeFile(int fd, std::vector<unsigned char>& bytes) {
+bool readWholeFile(int fd, std::vector<unsigned char>& bytes, std::size_t maxBytes) {
     bytes.clear();
     unsigned char buffer[65536];
     for (;;) {
@@ -56,6 +56,10 @@ bool readWholeFile(int fd, std::vector<unsigned char>& bytes) {
             return false;
         }
         bytes.insert(bytes.end(), buffer, buffer + n);
+        if (bytes.size() > maxBytes) {
+            errno = EFBIG;
+            return false;
+        }
     }
 }
 

@@ -41,7 +41,7 @@ Fd openRegularFile(const std::string& path) {
     return fd;
 }
 
-bool readWholeFile(int fd, std::vector<unsigned char>& bytes) {
+bool readWholeFile(int fd, std::vector<unsigned char>& bytes, std::size_t maxBytes) {
     bytes.clear();
     if (::_lseeki64(fd, 0, SEEK_SET) != 0) return false;
     unsigned char buffer[65536];
@@ -50,6 +50,10 @@ bool readWholeFile(int fd, std::vector<unsigned char>& bytes) {
         if (n == 0) return true;
         if (n < 0) return false;
         bytes.insert(bytes.end(), buffer, buffer + n);
+        if (bytes.size() > maxBytes) {
+            errno = EFBIG;
+            return false;
+        }
     }
 }
 

@@ -2,9 +2,6 @@
 // dialects understood).
 #include "platform/settings_store.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -33,30 +30,15 @@ void reportUnreadable(std::string_view storeName, int error) {
 // The whole file, or the errno of the failure. The store is opened without
 // blocking and must be a regular file (a FIFO would block the open, a device
 // could be read forever) of at most kMaxStoreBytes (EFBIG).
-std::optional<std::string> readWholeFile(const std::string& path, int& error) {
+std::optional<std::string> readStore(const std::string& path, int& error) {
     constexpr std::size_t kMaxStoreBytes = std::size_t{64} << 20;
     const Fd fd = openRegularFile(path);
-    if (!fd.valid()) {
+    std::vector<unsigned char> bytes;
+    if (!fd.valid() || !readWholeFile(fd.get(), bytes, kMaxStoreBytes)) {
         error = errno;
         return std::nullopt;
     }
-    std::string content;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n > 0) {
-            content.append(buffer, static_cast<std::size_t>(n));
-            if (content.size() > kMaxStoreBytes) {
-                error = EFBIG;
-                return std::nullopt;
-            }
-        } else if (n == 0) {
-            return content;
-        } else if (errno != EINTR) {
-            error = errno;
-            return std::nullopt;
-        }
-    }
+    return std::string(bytes.begin(), bytes.end());
 }
 
 // A store is reported at most once per process, however often it is loaded.
@@ -69,7 +51,7 @@ bool firstReport(const std::string& storeName) {
 
 SettingsStore SettingsStore::fromFile(const std::string& path) {
     int error = 0;
-    const std::optional<std::string> content = readWholeFile(path, error);
+    const std::optional<std::string> content = readStore(path, error);
     if (!content) {
         if (firstReport(path)) reportUnreadable(path, error);
         return {};
