@@ -50,8 +50,8 @@ using OutputSink = std::function<void(std::string_view)>;
 // schedule's pauses together, and a child that has ended by then is judged
 // by its own status. Whatever stops the run, the child's process group is
 // killed before the child is reaped, so nothing it started is left behind;
-// while it runs, SIGINT, SIGTERM and SIGHUP of this process kill the group
-// first. exitCode is the child's exit status, 128 + the signal that ended
+// while it runs, SIGINT, SIGTERM, SIGHUP and SIGQUIT of this process kill
+// the group first. exitCode is the child's exit status, 128 + the signal that ended
 // it, or 241 when it was killed for not ending or for falling silent. No
 // other descriptor of this process reaches the child. On Windows the
 // program and arguments become one command line, each quoted only when it

@@ -39,7 +39,7 @@ constexpr std::size_t kReadSize = kCopyBufferSize - 1;
 // copying thread does not get a core at once (the system may allow less).
 constexpr int kOutputPipeSize = 1 << 20;
 constexpr int kGatherMs = 1;
-constexpr int kForwardedSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kForwardedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // The process group of the running child, for the signal handler; while a
 // child is being started its group is not known yet, and a signal that
