@@ -70,6 +70,11 @@ const ListingCase kCases[] = {
      kStore + "Invalid argument; its settings read as missing\n" + kNoToolkit, false},
     {"StoreIsDevZero", kRealObjdump, Setup::StoreIsDevZero, 255, kNoListing + "0" + kRead,
      kStore + "Invalid argument; its settings read as missing\n" + kNoToolkit, false},
+    {"ImageReplacedByACopy", "for a; do image=$a; done\ncp -p \"$image\" copy.tmp && mv copy.tmp \"$image\"\n"
+     "exec /usr/bin/arm-none-eabi-objdump \"$@\"\n", Setup::None, 255, kNoListing + "0" + kRead,
+     "kestab: multi.tmp changed while the listing was made\n", false},
+    {"ImageWrittenTo", "for a; do image=$a; done\ntouch \"$image\"\nexec /usr/bin/arm-none-eabi-objdump \"$@\"\n",
+     Setup::None, 255, kNoListing + "0" + kRead, "kestab: multi.tmp changed while the listing was made\n", false},
     {"StoreTooLarge", kRealObjdump, Setup::StoreTooLarge, 255, kNoListing + "0" + kRead,
      kStore + "File too large; its settings read as missing\n" + kNoToolkit, false},
 };

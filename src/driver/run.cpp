@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <optional>
 
 #include "driver/listing_generator.h"
 #include "driver/toolkit_settings.h"
@@ -28,6 +29,7 @@ char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a
 struct RunFiles {
     DerivedNames names;
     platform::Fd image;
+    std::optional<platform::FileIdentity> imageIdentity;  // of the file opened, when it was opened
     MapStream map;
     std::string toolkitDir;
     std::string libraryDir;
@@ -51,7 +53,10 @@ bool nameFits(const std::string& fileName) {
 // FIFO or a device in its place is refused instead of waited on.
 bool openImage(RunFiles& files) {
     files.image = platform::openRegularFile(files.names.image);
-    if (files.image.valid()) return true;
+    if (files.image.valid()) {
+        files.imageIdentity = platform::fileIdentity(files.image.get());
+        return true;
+    }
     std::printf("Cannot open input file: %s\n", files.names.image.c_str());
     return false;
 }
@@ -93,6 +98,18 @@ ImageReading readImage(DebugReader& reader, int imageFd, MapModel& model, const 
     // that work beside objdump too.
     reading.closeMessage = reader.close();
     return reading;
+}
+
+// objdump opens the image by its name. When that name stands for another
+// file once objdump has ended, or the file has changed since it was opened
+// here, the listing may be of another image than the one read: it counts
+// as not made.
+void confirmListedImage(ListingReport& listing, const RunFiles& files) {
+    if (!listing.result.made) return;
+    const std::optional<platform::FileIdentity> now = platform::fileIdentity(files.names.image);
+    if (files.imageIdentity && now && *files.imageIdentity == *now) return;
+    listing.result.made = false;
+    listing.result.failure = "kestab: " + files.names.image + " changed while the listing was made";
 }
 
 // The designed message when no listing was made, the reason on standard
@@ -197,8 +214,9 @@ int runMapGenerator(const RunOptions& options) {
     ListingJob listingJob(ObjdumpCommand{files.toolkitDir, files.names.image}, files.names.listing);
     DebugReader reader;
     const ImageReading reading = readImage(reader, files.image.get(), model, files.libraryDir);
-    const ListingReport listing = listingJob.finish();
+    ListingReport listing = listingJob.finish();
 
+    confirmListedImage(listing, files);
     reportListing(listing, model);
     std::fputs(reading.readerMessages.c_str(), stdout);
     if (!reading.collected) return kExitFailure;

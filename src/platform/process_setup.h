@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,5 +30,23 @@ Fd openRegularFile(const std::string& path);
 // All bytes of the regular file open on `fd`, read from its start; false
 // with errno set when a read fails, or EFBIG once more than `maxBytes` came.
 bool readWholeFile(int fd, std::vector<unsigned char>& bytes, std::size_t maxBytes = SIZE_MAX);
+
+// What tells a file apart from another one, and from itself after a
+// change: its device and file number, its size and the time it was last
+// written (nanoseconds on POSIX, 100-ns units on Windows).
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the file open on `fd` (fstat; GetFileInformationByHandle
+// on Windows); nullopt when it cannot be had.
+std::optional<FileIdentity> fileIdentity(int fd);
+// The identity of the file `path` names now, links followed; nullopt when
+// it names none.
+std::optional<FileIdentity> fileIdentity(const std::string& path);
 
 }  // namespace kestab::platform

@@ -63,4 +63,26 @@ bool readWholeFile(int fd, std::vector<unsigned char>& bytes, std::size_t maxByt
     }
 }
 
+namespace {
+
+FileIdentity identityOf(const struct stat& st) {
+    return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                        static_cast<std::uint64_t>(st.st_size),
+                        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+}  // namespace
+
+std::optional<FileIdentity> fileIdentity(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return std::nullopt;
+    return identityOf(st);
+}
+
+std::optional<FileIdentity> fileIdentity(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return identityOf(st);
+}
+
 }  // namespace kestab::platform

@@ -1,6 +1,8 @@
 // arm-elf-objdump.exe for the Windows tests. Run as kestab runs objdump, it
 // writes the listing the real objdump wrote for that image on Linux,
-// recorded beside it as <image>.objdump, byte for byte, and exits 0. Its
+// recorded beside it as <image>.objdump, byte for byte, and exits 0. When
+// <image>.append exists, its bytes are first appended to the image, as a
+// build that writes the image while the listing is made. Its
 // standard output is in binary mode: in text mode every LF would become
 // CR LF. The child-process tests ask for other behaviour with a first
 // argument:
@@ -21,7 +23,20 @@
 
 namespace {
 
+// Appends the bytes of `from`, when it exists, to `to`.
+void appendFile(const std::string& from, const char* to) {
+    std::FILE* in = std::fopen(from.c_str(), "rb");
+    if (in == nullptr) return;
+    std::FILE* out = std::fopen(to, "ab");
+    char buffer[4096];
+    std::size_t n = 0;
+    while (out != nullptr && (n = std::fread(buffer, 1, sizeof buffer, in)) > 0) std::fwrite(buffer, 1, n, out);
+    if (out != nullptr) std::fclose(out);
+    std::fclose(in);
+}
+
 int replay(const char* image) {
+    appendFile(std::string(image) + ".append", image);
     const std::string recorded = std::string(image) + ".objdump";
     std::FILE* in = std::fopen(recorded.c_str(), "rb");
     if (in == nullptr) {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -142,6 +143,28 @@ TEST(WindowsFiles, ProbeAndImageOpening) {
     EXPECT_FALSE(platform::openRegularFile("NUL").valid());
     EXPECT_EQ(errno, EINVAL);
     EXPECT_FALSE(platform::openRegularFile(base + "missing.tmp").valid());
+}
+
+// The image's identity through its descriptor and through its name agree
+// until the file is written to.
+TEST(WindowsFiles, IdentityOfAnOpenFileAndOfItsName) {
+    TempDir dir;
+    const std::string image = (dir / "image.tmp").string();
+    writeFile(image, "ELF");
+    const platform::Fd fd = platform::openRegularFile(image);
+    const auto opened = platform::fileIdentity(fd.get());
+    ASSERT_TRUE(opened.has_value());
+    EXPECT_EQ(opened->size, 3u);
+    EXPECT_EQ(platform::fileIdentity(image), opened);
+    writeFile(dir / "other.tmp", "ELF");
+    EXPECT_NE(platform::fileIdentity((dir / "other.tmp").string()), opened);
+    std::FILE* out = std::fopen(image.c_str(), "ab");
+    ASSERT_NE(out, nullptr);
+    std::fputs("!", out);
+    std::fclose(out);
+    EXPECT_NE(platform::fileIdentity(image), opened);
+    EXPECT_EQ(platform::fileIdentity(fd.get()), platform::fileIdentity(image));
+    EXPECT_EQ(platform::fileIdentity((dir / "missing.tmp").string()), std::nullopt);
 }
 
 }  // namespace

@@ -126,6 +126,15 @@ printf 'Can not create list file. Exit code is: 0First pass...\r\n' | cmp -s - "
 grep -qx 'kestab: cannot run .*\\toolkit\\bin\\arm-elf-objdump.exe: .*' "$work/NoListing/stderr" ||
   fail NoListing "standard error: $(cat "$work/NoListing/stderr")"
 
+# An image written to while the listing is made (the fake objdump appends
+# multi.tmp.append to it): the listing may be of another image, so it
+# counts as not made.
+printf '\n' >"$work/multi.tmp.append"
+run ImageChanged "$root/tests/fixtures/gcc/multi.tmp" "$root/tests/fixtures/gcc/multi/." "$work/multi.tmp.append"
+expect ImageChanged multi 255 "$work/nolisting.MAP"
+tr -d '\r' <"$work/ImageChanged/stderr" | grep -qx 'kestab: multi.tmp changed while the listing was made' ||
+  fail ImageChanged "standard error: $(cat "$work/ImageChanged/stderr")"
+
 # Exit value -2 reaches the shell as 254; without the image no MAP file is
 # made.
 mkdir -p "$work/missing"
