@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(g++ cmake make libdwarf-dev libelf-dev zlib1g-dev binutils-arm-none-eabi libgtest-dev)
-# Extra packages on request: "fuzz" adds clang's libFuzzer runtime, "images"
+# Extra packages on request: "fuzz" adds clang's libFuzzer runtime, "coverage"
+# that and llvm-cov for tests/fuzz/coverage.sh, "images"
 # the cross compiler and python3 that regenerate the test images, "bench"
 # what bench/run-bench.sh needs, "inspect" dwarfdump, "dwarf2" what building
 # libdwarf 2.x (scripts/build-libdwarf2.sh) and finding it need: with zlib
@@ -16,6 +17,7 @@ packages=(g++ cmake make libdwarf-dev libelf-dev zlib1g-dev binutils-arm-none-ea
 for extra in "$@"; do
   case "$extra" in
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    coverage) packages+=(clang libclang-rt-14-dev llvm-14) ;;
     images) packages+=(gcc-arm-none-eabi python3) ;;
     bench) packages+=(gcc-arm-none-eabi python3 time) ;;
     inspect) packages+=(dwarfdump) ;;

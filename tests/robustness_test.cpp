@@ -127,13 +127,15 @@ std::vector<std::uint8_t> readBytes(const fs::path& path) {
     return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
-// Every input the fuzzer once failed on, and every test image, through the
-// fuzz target's entry (under the sanitizers in the sanitizer build).
+// Every input the fuzzer once failed on, and every test and seed image,
+// through the fuzz target's entry (under the sanitizers in the sanitizer
+// build).
 TEST(DamagedImages, RegressionInputsAndTestImagesEndWithADesignedStatus) {
     std::vector<fs::path> inputs;
-    for (const auto& dir : {sourcePath("tests/fuzz/regressions"), fixturePath("")})
+    const fs::path regressions = sourcePath("tests/fuzz/regressions");
+    for (const auto& dir : {regressions, sourcePath("tests/fuzz/seeds"), fixturePath("")})
         for (const auto& entry : fs::recursive_directory_iterator(dir))
-            if (entry.is_regular_file() && (dir != fixturePath("") || entry.path().extension() == ".tmp"))
+            if (entry.is_regular_file() && (dir == regressions || entry.path().extension() == ".tmp"))
                 inputs.push_back(entry.path());
     ASSERT_FALSE(inputs.empty());
     fuzz::PipelineHarness harness;
@@ -142,6 +144,20 @@ TEST(DamagedImages, RegressionInputsAndTestImagesEndWithADesignedStatus) {
         const auto bytes = readBytes(input);
         EXPECT_TRUE(isDesignedStatus(harness.run(bytes.data(), bytes.size()))) << input;
     }
+}
+
+// The fuzz target's listing: after the marker, taken as objdump's output
+// and scanned into the MAP file's listing lines, up to ".debug_abbrev".
+TEST(DamagedImages, HarnessListingReachesTheListingLines) {
+    auto input = readBytes(fixturePath("gcc/multi.tmp"));
+    const std::string listing = std::string(fuzz::PipelineHarness::kListingMarker) +
+                                "\nin.tmp:     file format elf32-littlearm\r\n00008000 <main>:\n    8000:\tpush\n"
+                                "    8004:\tmov\nContents of section .debug_abbrev:\n    8008:\tnop\n";
+    input.insert(input.end(), listing.begin(), listing.end());
+    fuzz::PipelineHarness harness;
+    ASSERT_EQ(harness.run(input.data(), input.size()), 0);
+    const std::string map = readFile(harness.directory() / "in.MAP");
+    EXPECT_TRUE(map.ends_with("@8000: F:000 L:4\r\n@8004: F:000 L:5\r\n# End of file.")) << map;
 }
 
 // libdwarf frees a block twice on a damaged range-list unit header, so such

@@ -86,15 +86,21 @@ ListingResult generateListing(const ObjdumpCommand& command, std::int32_t& exitC
     return result;
 }
 
-ListingJob::ListingJob(ObjdumpCommand command, std::string listingPath)
-    : thread_([this, command = std::move(command), path = std::move(listingPath)] {
-          ListingScanner scanner;
-          report_.result = generateListing(command, report_.exitCode, path, listingSchedule(),
-                                           [&scanner](std::string_view piece) {
-                                               if (!scanner.stopped()) scanner.feed(piece);
-                                           });
-          scanner.finish();
-          report_.entries = scanner.takeEntries();
+ListingReport makeObjdumpListing(const ObjdumpCommand& command, const std::string& listingPath) {
+    ListingReport report;
+    ListingScanner scanner;
+    report.result = generateListing(command, report.exitCode, listingPath, listingSchedule(),
+                                    [&scanner](std::string_view piece) {
+                                        if (!scanner.stopped()) scanner.feed(piece);
+                                    });
+    scanner.finish();
+    report.entries = scanner.takeEntries();
+    return report;
+}
+
+ListingJob::ListingJob(ObjdumpCommand command, std::string listingPath, ListingMaker maker)
+    : thread_([this, command = std::move(command), path = std::move(listingPath), maker = std::move(maker)] {
+          report_ = maker(command, path);
       }) {}
 
 ListingJob::~ListingJob() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,11 +58,17 @@ struct ListingReport {
     std::vector<ListingEntry> entries;  // the scan of what was copied
 };
 
-// The listing made on a thread of its own, started at construction, and
+// Makes the listing of a run into `listingPath` and scans it.
+using ListingMaker = std::function<ListingReport(const ObjdumpCommand& command, const std::string& listingPath)>;
+
+// The run's own maker: the objdump run with generateListing, its output
 // scanned as it streams; the listing file is never read back.
+ListingReport makeObjdumpListing(const ObjdumpCommand& command, const std::string& listingPath);
+
+// The listing made on a thread of its own, started at construction.
 class ListingJob {
 public:
-    ListingJob(ObjdumpCommand command, std::string listingPath);
+    ListingJob(ObjdumpCommand command, std::string listingPath, ListingMaker maker = makeObjdumpListing);
     ~ListingJob();
     ListingJob(const ListingJob&) = delete;
     ListingJob& operator=(const ListingJob&) = delete;

@@ -199,7 +199,7 @@ DerivedNames deriveNames(std::string_view argument, bool upperCase) {
                         stem + copyToken(".lst", upperCase)};
 }
 
-int runMapGenerator(const RunOptions& options) {
+int runMapGenerator(const RunOptions& options, const ListingMaker& makeListing) {
     MapModel model;
     if (!reservePool(model) || !nameFits(options.fileName)) return kExitFailure;
     RunFiles files;
@@ -211,7 +211,8 @@ int runMapGenerator(const RunOptions& options) {
     // objdump takes longer than all of the tool's own work, so the listing
     // is made on a second thread while the image is read.
     model.files.add(files.names.listing);
-    ListingJob listingJob(ObjdumpCommand{files.toolkitDir, files.names.image}, files.names.listing);
+    ListingJob listingJob(ObjdumpCommand{files.toolkitDir, files.names.image}, files.names.listing,
+                          makeListing ? makeListing : makeObjdumpListing);
     DebugReader reader;
     const ImageReading reading = readImage(reader, files.image.get(), model, files.libraryDir);
     ListingReport listing = listingJob.finish();

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "driver/listing_generator.h"
+
 namespace kestab {
 
 inline constexpr int kExitFailure = -1;
@@ -35,8 +37,9 @@ struct DerivedNames {
 DerivedNames deriveNames(std::string_view argument, bool upperCase);
 
 // The whole run for a file-name argument: returns the exit status
-// (0, kExitFailure or kExitFileError).
-int runMapGenerator(const RunOptions& options);
+// (0, kExitFailure or kExitFileError). The listing comes from `makeListing`
+// (the objdump when empty).
+int runMapGenerator(const RunOptions& options, const ListingMaker& makeListing = {});
 
 // The command line as the process gets it: prints the banner, the usage or
 // an invalid option, then runs. Returns the exit status.

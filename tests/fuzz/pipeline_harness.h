@@ -1,8 +1,13 @@
-// The whole run, from the bytes of an input image to the MAP text, as the
-// fuzz target and the regression replay drive it: the bytes become
-// <dir>/in.tmp, the run is made for <dir>/in with the Q option, the settings
-// store is an empty file (so no toolkit is found and the listing step fails
-// at once), and standard output and standard error are silenced.
+// The whole run, from the bytes of an input to the MAP text, as the fuzz
+// target and the regression replay drive it. The input is an image, or an
+// image, kListingMarker and a listing. The image becomes <dir>/in.tmp, the
+// run is made for <dir>/in with the Q option, and standard output and
+// standard error are silenced. The settings store is an empty file, so no
+// toolkit is found: without a listing in the input the listing step fails
+// at once, as it does when objdump cannot be started; with one, the listing
+// is taken as objdump's output, fed to the run's listing scanner in pieces
+// of 1 to 64 bytes (the input's bytes choose the sizes), and the MAP file
+// gets its listing lines and end line.
 //
 // The working directory holds empty stand-ins for the source files that the
 // test images name, so their units are kept and the symbol, type and line
@@ -12,6 +17,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,8 +26,11 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
+#include "driver/listing_generator.h"
 #include "driver/run.h"
+#include "mapout/listing_scan.h"
 
 namespace kestab::fuzz {
 
@@ -59,13 +68,43 @@ public:
 
     const std::filesystem::path& directory() const { return dir_; }
 
+    // Between the image and the listing of an input.
+    static constexpr std::string_view kListingMarker = "KESTAB-LISTING:";
+
+    // The listing as objdump's output: written to the listing file and fed
+    // through the scanner the run uses.
+    static ListingReport scanListing(std::string_view listing, const std::string& listingPath) {
+        std::ofstream(listingPath, std::ios::binary | std::ios::trunc)
+            .write(listing.data(), static_cast<std::streamsize>(listing.size()));
+        ListingReport report;
+        ListingScanner scanner;
+        for (std::size_t at = 0; at < listing.size() && !scanner.stopped();) {
+            const std::size_t piece = 1 + static_cast<unsigned char>(listing[at]) % 64;
+            scanner.feed(listing.substr(at, piece));
+            at += piece;
+        }
+        scanner.finish();
+        report.result.made = true;
+        report.entries = scanner.takeEntries();
+        return report;
+    }
+
     // One run on `data`; returns its exit status (0, -1 or -2).
     int run(const std::uint8_t* data, std::size_t size) {
+        const std::string_view input(reinterpret_cast<const char*>(data), size);
+        const std::size_t marker = input.find(kListingMarker);
         const std::filesystem::path image = dir_ / "in.tmp";
         {
             std::ofstream out(image, std::ios::binary | std::ios::trunc);
-            out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+            out.write(input.data(), static_cast<std::streamsize>(std::min(marker, input.size())));
             if (!out) throw std::runtime_error("cannot write the input image");
+        }
+        ListingMaker makeListing;
+        if (marker != std::string_view::npos) {
+            makeListing = [listing = input.substr(marker + kListingMarker.size())](const ObjdumpCommand&,
+                                                                                   const std::string& path) {
+                return scanListing(listing, path);
+            };
         }
         RunOptions options;
         options.fileName = (dir_ / "in").string();
@@ -80,7 +119,7 @@ public:
         ::dup2(devNull_, 1);
         ::dup2(devNull_, 2);
 
-        const int status = runMapGenerator(options);
+        const int status = runMapGenerator(options, makeListing);
 
         std::fflush(stdout);
         std::fflush(stderr);
@@ -95,10 +134,11 @@ public:
         return status;
     }
 
-    // The source names of the images under tests/fixtures.
+    // The source names of the images under tests/fixtures and of the seed
+    // images (tests/fuzz/seeds).
     static constexpr const char* kSourceNames[] = {
         "main.c",  "data.c",   "drivers/uart.c", "src/a.c",  "led.c",   "board.c",
-        "libinit.c", "bounds.c", "decode.c",     "typeref.c", "small.c",
+        "libinit.c", "bounds.c", "decode.c",     "typeref.c", "small.c", "seed.c",
     };
 
 private:
