@@ -3,6 +3,7 @@
 
 #include "dwarf/debug_reader.h"
 #include "dwarf/dwarf_access.h"
+#include "dwarf/line_rows.h"
 #include "elf/handle.h"
 
 namespace kestab {
@@ -14,6 +15,8 @@ struct DebugReader::Handles {
     elf::ElfHandle elf;
 #endif
     dw::DebugHandle dbg;
+    // The units' line-table rows, decoded by the DIE walk for the line-table pass.
+    dw::LineTables lineTables;
     // Some allocated section starts at 0 (see symbols/removed_function.h);
     // found when the image is opened.
     bool sectionAtZero = false;
