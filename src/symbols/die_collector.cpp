@@ -1,4 +1,4 @@
-#include "dwarf/die_collector.h"
+#include "symbols/die_collector.h"
 
 #include <cstdio>
 #include <string>
@@ -6,9 +6,10 @@
 
 #include "dwarf/attribute_decoders.h"
 #include "dwarf/die.h"
-#include "dwarf/removed_code.h"
+#include "dwarf/reader_handles.h"
 #include "dwarf/source_paths.h"
-#include "dwarf/symbol_collector.h"
+#include "symbols/removed_function.h"
+#include "symbols/symbol_collector.h"
 
 namespace kestab {
 
@@ -20,8 +21,12 @@ using dw::Die;
 
 class DieCollector {
 public:
-    DieCollector(Dwarf_Debug dbg, MapModel& model, const CollectOptions& options, bool sectionAtZero)
-        : dbg_(dbg), model_(model), options_(options), symbols_(dbg, model, unitFiles_, sectionAtZero) {}
+    DieCollector(DebugReader::Handles& reader, MapModel& model, const CollectOptions& options)
+        : dbg_(reader.dbg.get()),
+          lineTables_(reader.lineTables),
+          model_(model),
+          options_(options),
+          symbols_(dbg_, model, unitFiles_, reader.sectionAtZero) {}
 
     bool run();
 
@@ -34,6 +39,7 @@ private:
     void processUnit(const AttributeList& attrs);
 
     Dwarf_Debug dbg_;
+    dw::LineTables& lineTables_;
     MapModel& model_;
     const CollectOptions& options_;
     dw::UnitFiles unitFiles_;
@@ -44,9 +50,9 @@ bool DieCollector::run() {
     return dw::forEachUnit(dbg_, [&](const Die& unit) {
         if (!unit.sourceFiles(unitFiles_.names).ok()) return false;
         for (std::string& name : unitFiles_.names) name = normalizePath(name);
-        Dwarf_Unsigned lineTableVersion = 0;
-        unit.lineTableVersion(lineTableVersion);
-        unitFiles_.firstNumber = lineTableVersion >= 5 ? 0 : 1;
+        // The line table's version need not be the unit's own: Debian 12's
+        // assembler writes version 3 tables under DWARF 5 units.
+        unitFiles_.firstNumber = lineTables_.decode(unit) >= 5 ? 0 : 1;
         walkDieChain(unit);
         return true;
     });
@@ -211,8 +217,7 @@ void DieCollector::processUnit(const AttributeList& attrs) {
 }  // namespace
 
 bool collectCompilationUnits(DebugReader& reader, MapModel& model, const CollectOptions& options) {
-    DieCollector collector(reader.handles().dbg.get(), model, options,
-                           reader.handles().sectionAtZero);
+    DieCollector collector(reader.handles(), model, options);
     return collector.run();
 }
 
