@@ -81,7 +81,7 @@ Answers readerAnswers(const Bytes& bytes) {
                                          raw ? digest(raw->data(), raw->size()) : "<unreadable>"));
     }
     a.marker = elf::debugFormatMarker(image);
-    if (a.header32) a.damaged = elf::damagedRangeListSection(image);
+    if (a.header32) a.damaged = elf::damagedLibdwarfSection(image);
     if (a.header32) a.atZero = elf::allocatedSectionAtZero(image);
     return a;
 }

@@ -160,10 +160,12 @@ TEST(DamagedImages, HarnessListingReachesTheListingLines) {
     EXPECT_TRUE(map.ends_with("@8000: F:000 L:4\r\n@8004: F:000 L:5\r\n# End of file.")) << map;
 }
 
-// libdwarf frees a block twice on a damaged range-list unit header, so such
-// a section is refused before libdwarf opens the image; well-formed range
-// lists (which the tool does not read) pass.
-TEST(DamagedImages, DamagedRangeListsAreRefusedBeforeLibdwarfReadsThem) {
+// libdwarf frees a block twice on a damaged range-list unit header, and
+// reads past the end of .debug_loclists on a list entry that runs beyond
+// it, so such sections are refused before libdwarf opens the image (a
+// .debug_loc list that runs past its section too); well-formed range lists
+// (which the tool does not read) pass.
+TEST(DamagedImages, DamagedListSectionsAreRefusedBeforeLibdwarfReadsThem) {
     const struct {
         const char* image;
         const char* refusal;  // null: not refused
@@ -172,6 +174,8 @@ TEST(DamagedImages, DamagedRangeListsAreRefusedBeforeLibdwarfReadsThem) {
         {"rnglists-compressed-bad-header.tmp", ".debug_rnglists"},
         {"rnglists-zdebug-bad-header.tmp", ".zdebug_rnglists"},
         {"rnglists-two-good-units.tmp", nullptr},
+        {"loclists-expression-past-end.tmp", ".debug_loclists"},
+        {"loc-expression-past-end.tmp", ".debug_loc"},
     };
     for (const auto& c : cases) {
         TempDir dir;

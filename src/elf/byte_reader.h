@@ -1,5 +1,5 @@
-// Reads unsigned values of 1 to 8 bytes from a block of an image, in the
-// image's byte order, never past the block's end.
+// Reads unsigned values of 1 to 8 bytes and LEB128 numbers from a block of
+// an image, in the image's byte order, never past the block's end.
 #pragma once
 
 #include <cstddef>
@@ -13,8 +13,41 @@ public:
     ByteReader(std::span<const unsigned char> data, bool bigEndian) : data_(data), bigEndian_(bigEndian) {}
 
     std::size_t remaining() const { return data_.size() - pos_; }
+    std::size_t position() const { return pos_; }
     // Callers skip no further than remaining().
     void skip(std::uint64_t n) { pos_ += static_cast<std::size_t>(n); }
+    // Skips n bytes; false (and nothing skipped) when fewer remain.
+    bool advance(std::uint64_t n) {
+        if (n > remaining()) return false;
+        pos_ += static_cast<std::size_t>(n);
+        return true;
+    }
+    // Moves to `at` from the start; false (and not moved) past the end.
+    bool seek(std::uint64_t at) {
+        if (at > data_.size()) return false;
+        pos_ = static_cast<std::size_t>(at);
+        return true;
+    }
+    // A LEB128 number, signed or not, as its unsigned bits; a value that
+    // needs more than 64 bits reads as the largest one. False past the end.
+    bool readLeb(std::uint64_t& value) {
+        value = 0;
+        bool tooLarge = false;
+        for (unsigned shift = 0;; shift += 7) {
+            if (remaining() == 0) return false;
+            const unsigned char byte = data_[pos_++];
+            const std::uint64_t bits = byte & 0x7fu;
+            if (shift < 64) {
+                value |= bits << shift;
+                if (shift > 57 && (bits >> (64 - shift)) != 0) tooLarge = true;
+            } else if (bits != 0) {
+                tooLarge = true;
+            }
+            if ((byte & 0x80) == 0) break;
+        }
+        if (tooLarge) value = UINT64_MAX;
+        return true;
+    }
     // Reads n bytes (n <= 8); false past the end.
     bool read(std::size_t n, std::uint64_t& value) {
         if (remaining() < n) return false;

@@ -6,14 +6,15 @@
 #include <vector>
 
 #include "elf/byte_reader.h"
+#include "elf/location_lists.h"
 
 namespace kestab::elf {
 
-// A run of DWARF 5 range-list unit headers: unit length (32-bit, or
-// 0xffffffff and a 64-bit one), version 5, address size 4 or 8, segment
-// selector size, offset entry count, the offsets inside the unit, and no
-// byte after the last unit.
-bool rangeListUnitsWellFormed(std::span<const unsigned char> data, bool bigEndian) {
+// A run of DWARF 5 range-list or location-list unit headers: unit length
+// (32-bit, or 0xffffffff and a 64-bit one), version 5, address size 4 or 8,
+// segment selector size, offset entry count, the offsets inside the unit,
+// and no byte after the last unit.
+bool listUnitsWellFormed(std::span<const unsigned char> data, bool bigEndian) {
     ByteReader in(data, bigEndian);
     while (in.remaining() > 0) {
         std::uint64_t length = 0;
@@ -48,20 +49,65 @@ int debugFormatMarker(const ElfImage& image) {
     return 0;
 }
 
+namespace {
+
+// "rnglists" for ".debug_rnglists" and ".zdebug_rnglists"; empty for other
+// names.
+std::string_view debugKind(std::string_view name) {
+    for (const std::string_view prefix : {".debug_", ".zdebug_"})
+        if (name.starts_with(prefix)) return name.substr(prefix.size());
+    return {};
+}
+
+}  // namespace
+
+bool LibdwarfGuard::reads(std::string_view name) {
+    const std::string_view kind = debugKind(name);
+    return kind == "rnglists" || kind == "loclists" || kind == "loc" || kind == "info" || kind == "abbrev";
+}
+
+bool LibdwarfGuard::take(std::string_view name, const std::vector<unsigned char>* contents) {
+    const std::string_view kind = debugKind(name);
+    if ((kind == "rnglists" || kind == "loclists") && (contents == nullptr || !listUnitsWellFormed(*contents, bigEndian_)))
+        return false;
+    std::optional<Kept>* slot = kind == "info" ? &info_ : kind == "abbrev" ? &abbrev_ : kind == "loc" ? &loc_
+                               : kind == "loclists" ? &loclists_ : nullptr;
+    if (slot != nullptr && !*slot) {
+        *slot = Kept{std::string(name), std::nullopt};
+        if (contents != nullptr) (*slot)->contents = *contents;
+    }
+    return true;
+}
+
+std::string LibdwarfGuard::damagedLists() const {
+    const auto bytes = [](const std::optional<Kept>& kept) -> std::optional<std::span<const unsigned char>> {
+        if (!kept || !kept->contents) return std::nullopt;
+        return std::span<const unsigned char>(*kept->contents);
+    };
+    const LocationSections sections{bytes(info_), bytes(abbrev_), bytes(loc_), bytes(loclists_), bigEndian_};
+    switch (listRunningPastItsSection(sections)) {
+        case ListSection::loc: return loc_->name;
+        case ListSection::loclists: return loclists_->name;
+        case ListSection::none: break;
+    }
+    return {};
+}
+
 // Unlike the search by name, a name that cannot be read only skips its
 // section here.
-std::string damagedRangeListSection(const ElfImage& image) {
+std::string damagedLibdwarfSection(const ElfImage& image) {
     const std::optional<std::uint32_t> namesIndex = image.resolvedNameTableIndex();
     if (!namesIndex) return {};
+    LibdwarfGuard guard(image.bigEndian());
     std::vector<unsigned char> contents;
     for (std::uint32_t index = 1; index < image.sectionCount(); ++index) {
         const Section section = *image.section(index);
         const std::optional<std::string_view> name = image.stringAt(*namesIndex, section.name);
-        if (!name || (*name != ".debug_rnglists" && *name != ".zdebug_rnglists")) continue;
-        if (!image.contents(section, *name, contents) || !rangeListUnitsWellFormed(contents, image.bigEndian()))
-            return std::string(*name);
+        if (!name || !LibdwarfGuard::reads(*name)) continue;
+        const bool readable = image.contents(section, *name, contents);
+        if (!guard.take(*name, readable ? &contents : nullptr)) return std::string(*name);
     }
-    return {};
+    return guard.damagedLists();
 }
 
 bool allocatedSectionAtZero(const ElfImage& image) {

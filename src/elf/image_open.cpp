@@ -88,7 +88,7 @@ ImageCheck checkImage(int fd) {
     const ElfImage image(std::move(bytes));
     if (image.kind() != Kind::Elf) return refused(Refusal::notElf);
     if (debugFormatMarker(image) < 3) return refused(Refusal::notDwarf);
-    std::string damaged = damagedRangeListSection(image);
+    std::string damaged = damagedLibdwarfSection(image);
     if (!damaged.empty()) return refused(Refusal::damaged, std::move(damaged));
     return accepted(allocatedSectionAtZero(image));
 }

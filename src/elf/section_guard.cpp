@@ -56,6 +56,7 @@ std::string damagedLibdwarfSection(Elf* elf) {
     const bool bigEndian = elfHeader.e_ident[EI_DATA] == ELFDATA2MSB;
     std::size_t namesIndex = 0;
     if (elf_getshdrstrndx(elf, &namesIndex) != 0) return {};
+    LibdwarfGuard guard(bigEndian);
     Elf_Scn* section = nullptr;
     std::vector<unsigned char> contents;
     while ((section = elf_nextscn(elf, section)) != nullptr) {
@@ -64,13 +65,11 @@ std::string damagedLibdwarfSection(Elf* elf) {
         const char* rawName = elf_strptr(elf, namesIndex, header.sh_name);
         if (rawName == nullptr) continue;
         const std::string_view name(rawName);
-        const bool gnuCompressed = name == ".zdebug_rnglists";
-        if (name != ".debug_rnglists" && !gnuCompressed) continue;
-        if (!sectionContents(section, header, gnuCompressed, bigEndian, contents) ||
-            !rangeListUnitsWellFormed(contents, bigEndian))
-            return std::string(name);
+        if (!LibdwarfGuard::reads(name)) continue;
+        const bool readable = sectionContents(section, header, name.starts_with(".zdebug_"), bigEndian, contents);
+        if (!guard.take(name, readable ? &contents : nullptr)) return std::string(name);
     }
-    return {};
+    return guard.damagedLists();
 }
 
 }  // namespace kestab::elf

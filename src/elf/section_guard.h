@@ -1,6 +1,6 @@
-// Checks on sections that libdwarf parses by itself while it opens the first
-// unit, where damage inside them takes libdwarf down rather than giving an
-// error answer. Such an image is refused before libdwarf sees it.
+// Checks on sections whose damage takes libdwarf down (or makes it read
+// outside its buffers) rather than giving an error answer, made through
+// libelf. Such an image is refused before libdwarf sees it.
 #pragma once
 
 #include <libelf.h>
@@ -10,12 +10,8 @@
 namespace kestab::elf {
 
 // The name of the first section that fails its check, or the empty text
-// when every checked section passes.
-//
-// Checked: .debug_rnglists and .zdebug_rnglists (compressed or not), whose
-// damaged unit headers make libdwarf 20210528 free the same block twice.
-// Each must be a run of well-formed DWARF 5 range-list unit headers that
-// ends exactly at the section's end.
+// when every checked section passes: the checks of LibdwarfGuard
+// (image_checks.h), on the sections as libelf reads them.
 std::string damagedLibdwarfSection(Elf* elf);
 
 }  // namespace kestab::elf

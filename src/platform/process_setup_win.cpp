@@ -63,23 +63,21 @@ std::optional<FileIdentity> identityOf(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION info{};
     if (file == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(file, &info)) return std::nullopt;
     const auto join = [](DWORD high, DWORD low) { return (std::uint64_t{high} << 32) | low; };
-    return FileIdentity{info.dwVolumeSerialNumber, join(info.nFileIndexHigh, info.nFileIndexLow),
-                        join(info.nFileSizeHigh, info.nFileSizeLow),
-                        static_cast<std::int64_t>(join(info.ftLastWriteTime.dwHighDateTime,
-                                                       info.ftLastWriteTime.dwLowDateTime))};
+    return FileIdentity{
+        info.dwVolumeSerialNumber, join(info.nFileIndexHigh, info.nFileIndexLow),
+        join(info.nFileSizeHigh, info.nFileSizeLow),
+        static_cast<std::int64_t>(join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime))};
 }
 
 }  // namespace
 
-std::optional<FileIdentity> fileIdentity(int fd) {
-    return identityOf(reinterpret_cast<HANDLE>(::_get_osfhandle(fd)));
-}
+std::optional<FileIdentity> fileIdentity(int fd) { return identityOf(reinterpret_cast<HANDLE>(::_get_osfhandle(fd))); }
 
 std::optional<FileIdentity> fileIdentity(const std::string& path) {
     // No access asked for: only the attributes are read, and no other
     // opener is kept out.
-    const HANDLE file = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE file = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) return std::nullopt;
     const std::optional<FileIdentity> identity = identityOf(file);
     ::CloseHandle(file);

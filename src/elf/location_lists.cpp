@@ -1,0 +1,169 @@
+#include "elf/location_lists.h"
+
+#include <cstdint>
+#include <map>
+#include <unordered_set>
+#include <vector>
+
+#include "elf/byte_reader.h"
+#include "elf/unit_reader.h"
+
+namespace kestab::elf {
+
+namespace {
+
+using Bytes = std::span<const unsigned char>;
+
+constexpr std::uint64_t kAtLocation = 0x02;
+constexpr std::uint64_t kAtFrameBase = 0x40;
+constexpr std::uint64_t kAtLoclistsBase = 0x8c;
+
+enum class Step { next, end, past, unknown };
+
+// Follows lists to their end, remembering every entry from which the end
+// was reached inside the section: a list that runs into one of those ends
+// there too, so each entry is read once however many lists share it.
+class ListFollower {
+public:
+    explicit ListFollower(const LocationSections& sections) : sections_(sections) {}
+
+    // Whether the list at `offset` of .debug_loc (loclists false) or
+    // .debug_loclists ends inside; true when that section is not there.
+    bool endsInside(bool loclists, std::uint64_t offset, std::uint64_t addressSize) {
+        const std::optional<Bytes>& data = loclists ? sections_.loclists : sections_.loc;
+        if (!data) return true;
+        ByteReader in(*data, sections_.bigEndian);
+        if (!in.seek(offset)) return false;
+        const std::uint64_t tag = (addressSize << 1) | (loclists ? 1u : 0u);
+        std::vector<std::uint64_t> visited;
+        for (;;) {
+            const std::uint64_t key = (static_cast<std::uint64_t>(in.position()) << 5) | tag;
+            if (reachEnd_.count(key) != 0) break;
+            visited.push_back(key);
+            const Step step = loclists ? loclistsEntry(in, addressSize) : locEntry(in, addressSize);
+            if (step == Step::past) return false;
+            if (step != Step::next) break;
+        }
+        reachEnd_.insert(visited.begin(), visited.end());
+        return true;
+    }
+
+    // The offset of list `index` of the .debug_loclists offset table at
+    // `base` (the section is there); false when the table entry lies
+    // outside the section.
+    bool tableEntry(std::uint64_t base, std::uint64_t index, std::uint64_t offsetSize, std::uint64_t& offset) const {
+        if (index > sections_.loclists->size() / offsetSize) return false;
+        ByteReader in(*sections_.loclists, sections_.bigEndian);
+        if (!in.seek(base) || !in.advance(index * offsetSize) || !in.read(static_cast<std::size_t>(offsetSize), offset))
+            return false;
+        offset += base;
+        return true;
+    }
+
+private:
+    // One entry of .debug_loc: a pair of addresses, then (unless it is the
+    // end, two zeros, or a base address, the first all ones) a 2-byte
+    // expression length and the expression.
+    static Step locEntry(ByteReader& in, std::uint64_t addressSize) {
+        std::uint64_t begin = 0, end = 0, length = 0;
+        if (!in.read(static_cast<std::size_t>(addressSize), begin) ||
+            !in.read(static_cast<std::size_t>(addressSize), end))
+            return Step::past;
+        if (begin == 0 && end == 0) return Step::end;
+        if (begin == (~std::uint64_t{0} >> (64 - 8 * addressSize))) return Step::next;
+        return in.read(2, length) && in.advance(length) ? Step::next : Step::past;
+    }
+
+    // One entry of .debug_loclists: its kind, its operands, and for most
+    // kinds a counted expression.
+    static Step loclistsEntry(ByteReader& in, std::uint64_t addressSize) {
+        const auto size = static_cast<std::size_t>(addressSize);
+        std::uint64_t kind = 0, a = 0, b = 0, length = 0;
+        if (!in.read(1, kind)) return Step::past;
+        bool operands = true;
+        // clang-format off
+        switch (kind) {
+            case 0x00: return Step::end;                                                 // end_of_list
+            case 0x01: return in.readLeb(a) ? Step::next : Step::past;                   // base_addressx
+            case 0x02: case 0x03: case 0x04:                                             // startx_endx, startx_length,
+                operands = in.readLeb(a) && in.readLeb(b); break;                        // offset_pair
+            case 0x05: break;                                                            // default_location
+            case 0x06: return in.read(size, a) ? Step::next : Step::past;                // base_address
+            case 0x07: operands = in.read(size, a) && in.read(size, b); break;           // start_end
+            case 0x08: operands = in.read(size, a) && in.readLeb(b); break;              // start_length
+            case 0x09: return in.readLeb(a) && in.readLeb(b) ? Step::next : Step::past;  // GNU view pair
+            default: return Step::unknown;
+        }
+        // clang-format on
+        return operands && in.readLeb(length) && in.advance(length) ? Step::next : Step::past;
+    }
+
+    const LocationSections& sections_;
+    std::unordered_set<std::uint64_t> reachEnd_;
+};
+
+// Follows the location lists of one unit's DIEs; false at the first list
+// that runs past its section (`damaged` says which).
+bool unitListsEndInside(const Unit& unit, const AbbrevTable& abbrevs, const LocationSections& sections,
+                        ListFollower& lists, ListSection& damaged) {
+    ByteReader in(sections.info->first(unit.end), sections.bigEndian);
+    in.seek(unit.diesStart);
+    std::optional<std::uint64_t> loclistsBase;
+    while (in.remaining() > 0) {
+        std::uint64_t code = 0;
+        if (!in.readLeb(code)) return true;
+        if (code == 0) continue;
+        const auto abbrev = abbrevs.find(code);
+        if (abbrev == abbrevs.end()) return true;
+        for (const AttributeSpec& spec : abbrev->second) {
+            std::uint64_t form = spec.form;
+            std::uint64_t value = 0;
+            if (!readValue(in, form, unit, value)) return true;
+            if (spec.name == kAtLoclistsBase && form == kFormSecOffset) loclistsBase = value;
+            if (spec.name != kAtLocation && spec.name != kAtFrameBase) continue;
+            const bool loclists = unit.version >= 5;
+            bool list = form == kFormSecOffset || (unit.version < 4 && (form == kFormData4 || form == kFormData8));
+            if (loclists && form == kFormLoclistx) {
+                if (!loclistsBase || !sections.loclists) continue;  // nothing to count from
+                list = true;
+                if (!lists.tableEntry(*loclistsBase, value, unit.offsetSize, value)) {
+                    damaged = ListSection::loclists;
+                    return false;
+                }
+            }
+            if (list && !lists.endsInside(loclists, value, unit.addressSize)) {
+                damaged = loclists ? ListSection::loclists : ListSection::loc;
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+ListSection listRunningPastItsSection(const LocationSections& sections) {
+    if (!sections.info || !sections.abbrev) return ListSection::none;
+    ListFollower lists(sections);
+    std::map<std::uint64_t, std::optional<AbbrevTable>> tables;
+    ByteReader in(*sections.info, sections.bigEndian);
+    while (in.remaining() > 0) {
+        Unit unit;
+        if (!readUnitHeader(in, unit)) {
+            if (unit.end == 0 || !in.seek(unit.end)) break;  // past a unit of a kind not known here
+            continue;
+        }
+        auto [table, added] = tables.try_emplace(unit.abbrevOffset);
+        if (added) {
+            AbbrevTable read;
+            if (readAbbrevTable(*sections.abbrev, unit.abbrevOffset, sections.bigEndian, read))
+                table->second = std::move(read);
+        }
+        ListSection damaged = ListSection::none;
+        if (table->second && !unitListsEndInside(unit, *table->second, sections, lists, damaged)) return damaged;
+        in.seek(unit.end);
+    }
+    return ListSection::none;
+}
+
+}  // namespace kestab::elf

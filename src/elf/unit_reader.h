@@ -1,0 +1,53 @@
+// .debug_info read just far enough to walk its DIEs without libdwarf: unit
+// headers, abbreviation tables and the size of every attribute value, all
+// bounds-checked. For the checks made before libdwarf sees an image.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <unordered_map>
+#include <vector>
+
+#include "elf/byte_reader.h"
+
+namespace kestab::elf {
+
+// The attribute forms the checks look at.
+inline constexpr std::uint64_t kFormData4 = 0x06;
+inline constexpr std::uint64_t kFormData8 = 0x07;
+inline constexpr std::uint64_t kFormSecOffset = 0x17;
+inline constexpr std::uint64_t kFormLoclistx = 0x22;
+
+struct Unit {
+    std::uint64_t version = 0;
+    std::uint64_t offsetSize = 4;
+    std::uint64_t addressSize = 4;
+    std::uint64_t abbrevOffset = 0;
+    std::size_t diesStart = 0;  // offsets in .debug_info
+    std::size_t end = 0;        // 0 when the unit's length could not be read
+};
+
+struct AttributeSpec {
+    std::uint64_t name = 0;
+    std::uint64_t form = 0;
+};
+// By abbreviation code.
+using AbbrevTable = std::unordered_map<std::uint64_t, std::vector<AttributeSpec>>;
+
+// The header of the unit at the reader's position (version 2 to 5, address
+// size 1 to 8), the reader left at its first DIE. False when it cannot be
+// read or is of a kind not known here; `end` is then set when the unit's
+// length could be read.
+bool readUnitHeader(ByteReader& in, Unit& unit);
+
+// The abbreviation table at `offset` of .debug_abbrev; false when it does
+// not end inside the section.
+bool readAbbrevTable(std::span<const unsigned char> abbrev, std::uint64_t offset, bool bigEndian, AbbrevTable& table);
+
+// Reads one attribute value of `form` (an indirect form is replaced by the
+// one it names); `value` holds it where it is a number of at most 8 bytes.
+// False for a form not known here or a value past the end.
+bool readValue(ByteReader& in, std::uint64_t& form, const Unit& unit, std::uint64_t& value);
+
+}  // namespace kestab::elf
