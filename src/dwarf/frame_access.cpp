@@ -1,6 +1,7 @@
 #include "dwarf/frame_access.h"
 
 #include <algorithm>
+#include <bit>
 #include <tuple>
 #include <type_traits>
 
@@ -15,9 +16,9 @@ constexpr std::size_t kMaxCfaRows = 100000;
 
 // The type an out-parameter of a libdwarf call points to, read from the
 // call's declaration. Some differ between libdwarf releases: the kind of a
-// location list head, the register and offset of a CFA row (signed in the
-// 2021 releases, unsigned in 0.x/2.x), the expression of a CFA row and the
-// bytes of an FDE.
+// location list head, and the bytes of an FDE, of its instructions and of
+// its CIE's initial instructions (void pointers in the 2021 releases, byte
+// pointers in 0.x/2.x).
 template <std::size_t N, class R, class... A>
 std::remove_pointer_t<std::tuple_element_t<N, std::tuple<A...>>> pointeeOf(R (*)(A...));
 template <auto Call, std::size_t N>
@@ -46,6 +47,25 @@ std::vector<LocEntry> readLocEntries(Dwarf_Debug dbg, Dwarf_Loc_Head_c head, Dwa
     return entries;
 }
 
+// Whether the image's byte order is big-endian: libdwarf's copy function
+// turns the bytes of a value into the host's order.
+bool imageBigEndian(Dwarf_Debug dbg) {
+    const unsigned char in[2] = {1, 2};
+    unsigned char out[2] = {};
+    dwarf_get_endian_copy_function(dbg)(out, in, 2);
+    const bool swapped = out[0] == 2;
+    return swapped != (std::endian::native == std::endian::big);
+}
+
+// The register numbers libdwarf's frame rules take, 0 to the count less
+// one; an instruction naming a higher one is an error there. Read by
+// setting it and setting it back.
+std::uint64_t frameRegisterCount(Dwarf_Debug dbg) {
+    const Dwarf_Half count = dwarf_set_frame_rule_table_size(dbg, 1);
+    dwarf_set_frame_rule_table_size(dbg, count);
+    return count;
+}
+
 }  // namespace
 
 bool FdeList::load() {
@@ -56,27 +76,60 @@ bool FdeList::load() {
             return dwarf_get_fde_list(dbg_, &lists.cies, &lists.cieCount, &lists.fdes, &lists.fdeCount, err);
         });
         if (answer.ok()) lists_ = FdeListHandle(lists);
+        Dwarf_Half addressSize = 0;
+        if (ask(dbg_, [&](Dwarf_Error* err) { return dwarf_get_address_size(dbg_, &addressSize, err); }).ok())
+            addressSize_ = addressSize;
+        bigEndian_ = imageBigEndian(dbg_);
+        registerCount_ = frameRegisterCount(dbg_);
     }
     return lists_ && lists_.get().fdes != nullptr;
 }
 
 std::vector<CfaRow> FdeList::cfaRowsAt(std::uint64_t pc) {
-    std::vector<CfaRow> rows;
-    if (!load()) return rows;
+    if (!load()) return {};
     Dwarf_Fde fde = nullptr;
     Dwarf_Addr atLow = 0;
     Dwarf_Addr atHigh = 0;
     const Answer found = ask(
         dbg_, [&](Dwarf_Error* err) { return dwarf_get_fde_at_pc(lists_.get().fdes, pc, &fde, &atLow, &atHigh, err); });
     AddressSpan range;
-    if (!found.ok() || !fdeRange(fde, range)) return rows;
-    for (std::uint64_t at = range.low; at < range.high && rows.size() < kMaxCfaRows;) {
-        const std::optional<CfaRow> row = cfaRowAt(fde, at, range.high);
-        if (!row) break;
-        rows.push_back(*row);
-        at = row->span.high;
-    }
-    return rows;
+    CfaProgram program;
+    if (!found.ok() || !fdeRange(fde, range) || !readProgram(fde, program)) return {};
+    return decodeCfaRows(program, range, kMaxCfaRows);
+}
+
+// The FDE's instructions and its CIE's, with what decoding them needs.
+bool FdeList::readProgram(Dwarf_Fde fde, CfaProgram& program) {
+    Dwarf_Cie cie = nullptr;
+    if (!ask(dbg_, [&](Dwarf_Error* err) { return dwarf_get_cie_of_fde(fde, &cie, err); }).ok()) return false;
+    constexpr auto kCieInfo = &dwarf_get_cie_info_b;
+    Dwarf_Unsigned cieLength = 0;
+    Dwarf_Small version = 0;
+    char* augmentation = nullptr;
+    Dwarf_Unsigned codeAlignment = 0;
+    Dwarf_Signed dataAlignment = 0;
+    Dwarf_Half returnAddress = 0;
+    OutParam<kCieInfo, 7> initial{};
+    Dwarf_Unsigned initialLength = 0;
+    Dwarf_Half offsetSize = 0;
+    if (!ask(dbg_, [&](Dwarf_Error* err) {
+             return kCieInfo(cie, &cieLength, &version, &augmentation, &codeAlignment, &dataAlignment, &returnAddress,
+                             &initial, &initialLength, &offsetSize, err);
+         }).ok())
+        return false;
+    OutParam<&dwarf_get_fde_instr_bytes, 1> instructions{};
+    Dwarf_Unsigned length = 0;
+    if (!ask(dbg_, [&](Dwarf_Error* err) { return dwarf_get_fde_instr_bytes(fde, &instructions, &length, err); }).ok())
+        return false;
+    program.cieInstructions = {static_cast<const unsigned char*>(initial), initial ? initialLength : 0};
+    program.fdeInstructions = {static_cast<const unsigned char*>(instructions), instructions ? length : 0};
+    program.codeAlignment = codeAlignment;
+    program.dataAlignment = dataAlignment;
+    program.addressSize = addressSize_;
+    program.bigEndian = bigEndian_;
+    program.initialRegister = DW_FRAME_REG_INITIAL_VALUE;
+    program.registerCount = registerCount_;
+    return true;
 }
 
 // The FDE's own range, [low, low + length): the high address that
@@ -94,32 +147,6 @@ bool FdeList::fdeRange(Dwarf_Fde fde, AddressSpan& range) {
     });
     range = AddressSpan{low, low + length};
     return answer.ok();
-}
-
-// The CFA row at `at`, ending where the next row starts or at `end`; none
-// when it cannot be read or makes no progress (a damaged FDE).
-std::optional<CfaRow> FdeList::cfaRowAt(Dwarf_Fde fde, std::uint64_t at, std::uint64_t end) {
-    constexpr auto kCall = &dwarf_get_fde_info_for_cfa_reg3_b;
-    Dwarf_Small valueType = 0;
-    OutParam<kCall, 3> offsetRelevant{};
-    OutParam<kCall, 4> reg{};
-    OutParam<kCall, 5> offset{};
-    OutParam<kCall, 6> block{};
-    Dwarf_Addr rowPc = 0;
-    Dwarf_Bool more = false;
-    Dwarf_Addr next = 0;
-    const Answer answer = ask(dbg_, [&](Dwarf_Error* err) {
-        return kCall(fde, at, &valueType, &offsetRelevant, &reg, &offset, &block, &rowPc, &more, &next, err);
-    });
-    if (!answer.ok()) return std::nullopt;
-    const std::uint64_t rowEnd = more ? std::min<std::uint64_t>(next, end) : end;
-    if (rowEnd <= at) return std::nullopt;
-    CfaRow row;
-    row.span = AddressSpan{at, rowEnd};
-    row.registerPlusOffset = valueType == DW_EXPR_OFFSET && offsetRelevant != 0;
-    row.reg = static_cast<std::int64_t>(reg);
-    row.offset = static_cast<std::int64_t>(offset);
-    return row;
 }
 
 std::optional<LocationEntries> readLocationEntries(const Attribute& location) {

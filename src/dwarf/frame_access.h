@@ -6,24 +6,11 @@
 #include <optional>
 #include <vector>
 
+#include "dwarf/cfa_rows.h"
 #include "dwarf/die.h"
 #include "dwarf/dwarf_access.h"
 
 namespace kestab::dw {
-
-// An address range [low, high).
-struct AddressSpan {
-    std::uint64_t low = 0;
-    std::uint64_t high = 0;
-};
-
-// One CFA rule of a .debug_frame row, as the frame interface gives it.
-struct CfaRow {
-    AddressSpan span;
-    bool registerPlusOffset = false;  // false for a rule given as an expression
-    std::int64_t reg = 0;
-    std::int64_t offset = 0;
-};
 
 // The .debug_frame FDE list, read the first time it is asked for, released
 // with the object.
@@ -31,18 +18,23 @@ class FdeList {
 public:
     explicit FdeList(Dwarf_Debug dbg) : dbg_(dbg) {}
 
-    // The CFA rows of the FDE that holds `pc`, each cut to the FDE's range;
-    // empty when there is no .debug_frame or no FDE there.
+    // The CFA rows of the FDE that holds `pc`, each cut to the FDE's range
+    // (decodeCfaRows over the FDE's instructions, read once); empty when
+    // there is no .debug_frame or no FDE there.
     std::vector<CfaRow> cfaRowsAt(std::uint64_t pc);
 
 private:
     bool load();
     bool fdeRange(Dwarf_Fde fde, AddressSpan& range);
-    std::optional<CfaRow> cfaRowAt(Dwarf_Fde fde, std::uint64_t at, std::uint64_t end);
+    bool readProgram(Dwarf_Fde fde, CfaProgram& program);
 
     Dwarf_Debug dbg_;
     bool tried_ = false;
     FdeListHandle lists_;
+    // Of the whole reader, found when the list is read.
+    bool bigEndian_ = false;
+    std::uint64_t addressSize_ = 4;
+    std::uint64_t registerCount_ = 0;
 };
 
 // One operation of a location description.

@@ -48,6 +48,22 @@ public:
         if (tooLarge) value = UINT64_MAX;
         return true;
     }
+    // A signed LEB128 number; one that needs more than 64 bits keeps its
+    // low 64. False past the end.
+    bool readSleb(std::int64_t& value) {
+        std::uint64_t bits = 0;
+        unsigned shift = 0;
+        unsigned char byte = 0x80;
+        while ((byte & 0x80) != 0) {
+            if (remaining() == 0) return false;
+            byte = data_[pos_++];
+            if (shift < 64) bits |= std::uint64_t{byte & 0x7fu} << shift;
+            shift += 7;
+        }
+        if (shift < 64 && (byte & 0x40) != 0) bits |= ~std::uint64_t{0} << shift;
+        value = static_cast<std::int64_t>(bits);
+        return true;
+    }
     // Reads n bytes (n <= 8); false past the end.
     bool read(std::size_t n, std::uint64_t& value) {
         if (remaining() < n) return false;
