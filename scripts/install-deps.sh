@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(g++ cmake make libdwarf-dev libelf-dev zlib1g-dev binutils-arm-none-eabi libgtest-dev)
 # Extra packages on request: "fuzz" adds clang's libFuzzer runtime, "images"
-# the cross compiler and python3 that regenerate the test images, "bench"
+# the cross compilers (GCC for ARM, and clang, whose ARM target links with
+# the ARM binutils) and python3 that regenerate the test images, "bench"
 # what bench/run-bench.sh needs, "inspect" dwarfdump, "dwarf2" what building
 # libdwarf 2.x (scripts/build-libdwarf2.sh) and finding it need: with zlib
 # and zstd it reads compressed sections, as the distributions build it;
@@ -16,7 +17,7 @@ packages=(g++ cmake make libdwarf-dev libelf-dev zlib1g-dev binutils-arm-none-ea
 for extra in "$@"; do
   case "$extra" in
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
-    images) packages+=(gcc-arm-none-eabi python3) ;;
+    images) packages+=(gcc-arm-none-eabi clang python3) ;;
     bench) packages+=(gcc-arm-none-eabi python3 time) ;;
     inspect) packages+=(dwarfdump) ;;
     dwarf2) packages+=(xz-utils pkg-config libzstd-dev) ;;
