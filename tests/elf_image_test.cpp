@@ -3,7 +3,7 @@
 // fields overwritten, bytes of the ELF and section headers changed.
 // Without libelf (the Windows build) the known answers of the fixtures
 // below still hold, and every image is read without a fault.
-#include "dwarf/elf_image.h"
+#include "elf/elf_image.h"
 
 #include <gtest/gtest.h>
 
@@ -16,15 +16,15 @@
 #include <string>
 #include <vector>
 
-#include "dwarf/image_checks.h"
+#include "elf/image_checks.h"
 
 #ifdef KESTAB_HAVE_LIBELF
 #include <fcntl.h>
 #include <gelf.h>
 #include <unistd.h>
 
-#include "dwarf/removed_code.h"
-#include "dwarf/section_guard.h"
+#include "elf/image_open.h"
+#include "elf/section_guard.h"
 #endif
 
 namespace kestab::test {
@@ -80,9 +80,9 @@ Answers readerAnswers(const Bytes& bytes) {
         a.sections.push_back(sectionLine(s.type, name ? std::string(*name).c_str() : nullptr,
                                          raw ? digest(raw->data(), raw->size()) : "<unreadable>"));
     }
-    a.marker = dw::debugFormatMarker(image);
-    if (a.header32) a.damaged = dw::damagedRangeListSection(image);
-    if (a.header32) a.atZero = dw::allocatedSectionAtZero(image);
+    a.marker = elf::debugFormatMarker(image);
+    if (a.header32) a.damaged = elf::damagedRangeListSection(image);
+    if (a.header32) a.atZero = elf::allocatedSectionAtZero(image);
     return a;
 }
 
@@ -140,8 +140,8 @@ Answers libelfAnswers(const Bytes& bytes) {
                    : libelfHasSection(elf, ".debug")      ? 2
                    : libelfHasSection(elf, ".debug_info") ? 3
                                                           : 0;
-        if (a.header32) a.damaged = dw::damagedLibdwarfSection(elf);
-        if (a.header32) a.atZero = dw::allocatedSectionAtZero(elf);
+        if (a.header32) a.damaged = elf::damagedLibdwarfSection(elf);
+        if (a.header32) a.atZero = elf::allocatedSectionAtZero(elf);
         elf_end(elf);
     }
     ::close(fd);

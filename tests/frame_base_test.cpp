@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "dwarf/frame_base.h"
-#include "dwarf/removed_code.h"
+#include "dwarf/reader_handles.h"
 #include "support/test_support.h"
+#include "symbols/frame_base.h"
+#include "symbols/removed_function.h"
 
 namespace kestab::dw {
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "fuzz/pipeline_harness.h"
-#include "tables/file_table.h"
 #include "support/test_support.h"
+#include "tables/file_table.h"
 
 namespace kestab::test {
 namespace {

@@ -6,8 +6,6 @@
 #include "driver/listing_generator.h"
 #include "driver/toolkit_settings.h"
 #include "dwarf/debug_reader.h"
-#include "dwarf/die_collector.h"
-#include "dwarf/line_table_pass.h"
 #include "mapout/listing_scan.h"
 #include "mapout/map_stream.h"
 #include "mapout/map_writer.h"
@@ -16,6 +14,8 @@
 #include "platform/file_probe.h"
 #include "platform/process_setup.h"
 #include "platform/settings_store.h"
+#include "symbols/die_collector.h"
+#include "symbols/line_table_pass.h"
 #include "tables/map_model.h"
 
 namespace kestab {

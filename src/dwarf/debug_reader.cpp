@@ -4,92 +4,23 @@
 #include <utility>
 #include <vector>
 
-#include "dwarf/dwarf_access.h"
+#include "dwarf/reader_handles.h"
+#include "elf/image_open.h"
 #include "tables/text_format.h"
-
-#ifdef KESTAB_HAVE_LIBELF
-#include "dwarf/removed_code.h"
-#include "dwarf/section_guard.h"
-#else
-#include "dwarf/elf_image.h"
-#include "dwarf/image_checks.h"
-#include "platform/process_setup.h"
-#endif
 
 namespace kestab {
 
 namespace {
 
-// Why an image is refused before libdwarf is opened on it.
-enum class Refusal { none, libraryVersion, begin, notElf, notDwarf, damaged };
-
-struct ImageCheck {
-    ImageCheck(Refusal r = Refusal::none, std::string section = {}) : refusal(r), damagedSection(std::move(section)) {}
-    Refusal refusal;
-    std::string damagedSection;
-};
+using elf::ImageCheck;
+using elf::Refusal;
 
 #ifdef KESTAB_HAVE_LIBELF
-
-// The first section whose name is exactly `name`, or null. A section whose
-// name cannot be read ends the search.
-Elf_Scn* findSectionByName(Elf* elf, const char* name) {
-    const Elf32_Ehdr* header = elf32_getehdr(elf);
-    if (header == nullptr) return nullptr;
-    Elf_Scn* section = nullptr;
-    while ((section = elf_nextscn(elf, section)) != nullptr) {
-        const Elf32_Shdr* sectionHeader = elf32_getshdr(section);
-        if (sectionHeader == nullptr) return nullptr;
-        if (sectionHeader->sh_type == SHT_NULL) continue;
-        const char* sectionName = elf_strptr(elf, header->e_shstrndx, sectionHeader->sh_name);
-        if (sectionName == nullptr) return nullptr;
-        if (std::strcmp(sectionName, name) == 0) return section;
-    }
-    return nullptr;
-}
-
-// 1 for ".asd", 2 for ".debug", 3 for ".debug_info", 0 for none: the first
-// name found decides.
-int debugFormatMarker(Elf* elf) {
-    if (findSectionByName(elf, ".asd") != nullptr) return 1;
-    if (findSectionByName(elf, ".debug") != nullptr) return 2;
-    if (findSectionByName(elf, ".debug_info") != nullptr) return 3;
-    return 0;
-}
-
-// The checks through libelf; the libelf handle stays in `handles` for
-// libdwarf 20210528, which reads through it.
-ImageCheck checkImage(int fd, DebugReader::Handles& handles) {
-    if (elf_version(EV_CURRENT) == EV_NONE) return {Refusal::libraryVersion};
-    handles.elf = dw::ElfHandle(elf_begin(fd, ELF_C_READ, nullptr));
-    if (!handles.elf) return {Refusal::begin};
-    if (elf_kind(handles.elf.get()) != ELF_K_ELF) return {Refusal::notElf};
-    if (debugFormatMarker(handles.elf.get()) < 3) return {Refusal::notDwarf};
-    std::string damaged = dw::damagedLibdwarfSection(handles.elf.get());
-    if (!damaged.empty()) return {Refusal::damaged, std::move(damaged)};
-    handles.sectionAtZero = dw::allocatedSectionAtZero(handles.elf.get());
-    return {};
-}
-
+ImageCheck checkImage(int fd, DebugReader::Handles& handles) { return elf::checkImage(fd, handles.elf); }
 Elf* elfOf(DebugReader::Handles& handles) { return handles.elf.get(); }
-
 #else
-
-// The same checks through the ELF reader, with the same answers.
-ImageCheck checkImage(int fd, DebugReader::Handles& handles) {
-    std::vector<unsigned char> bytes;
-    if (!platform::readWholeFile(fd, bytes)) return {Refusal::begin};
-    const elf::ElfImage image(std::move(bytes));
-    if (image.kind() != elf::Kind::Elf) return {Refusal::notElf};
-    if (dw::debugFormatMarker(image) < 3) return {Refusal::notDwarf};
-    std::string damaged = dw::damagedRangeListSection(image);
-    if (!damaged.empty()) return {Refusal::damaged, std::move(damaged)};
-    handles.sectionAtZero = dw::allocatedSectionAtZero(image);
-    return {};
-}
-
+ImageCheck checkImage(int fd, DebugReader::Handles&) { return elf::checkImage(fd); }
 Elf* elfOf(DebugReader::Handles&) { return nullptr; }
-
 #endif
 
 // Prints on standard output, or appends the text to `held` when given.
@@ -140,6 +71,7 @@ bool DebugReader::open(int fd, std::string* held) {
         sayRefusal(held, check, fd);
         return false;
     }
+    handles_->sectionAtZero = check.sectionAtZero;
     Dwarf_Debug dbg = nullptr;
     const dw::Answer answer =
         dw::ask(nullptr, [&](Dwarf_Error* err) { return dw::initReader(elfOf(*handles_), fd, &dbg, err); });

@@ -1,6 +1,6 @@
 // The plumbing under the reading passes: the helper that runs a libdwarf call
 // and sorts its three answers, the messages printed for failed calls, and the
-// owners of libdwarf and libelf handles. Only the reading passes include this
+// owners of libdwarf handles. Only the reading passes include this
 // header.
 #pragma once
 
@@ -18,8 +18,8 @@
 #include <string_view>
 #include <utility>
 
-#include "dwarf/debug_reader.h"
 #include "dwarf/libdwarf_compat.h"
+#include "elf/handle.h"
 
 namespace kestab::dw {
 
@@ -201,44 +201,9 @@ using StringOwner = Owner<char*, releaseString>;
 using LineContextOwner = Owner<Dwarf_Line_Context, releaseLineContext>;
 using LocHeadOwner = Owner<Dwarf_Loc_Head_c, releaseLocHead>;
 
-// A move-only owner of a handle that stands on its own (the libdwarf reader,
-// the ELF handle), ended through a function whose return code `reset()`
-// hands back.
-template <class T, int (*End)(T)>
-class Handle {
-public:
-    Handle() = default;
-    explicit Handle(T value) : value_(value) {}
-    ~Handle() { reset(); }
-    Handle(Handle&& other) noexcept : value_(std::exchange(other.value_, T{})) {}
-    Handle& operator=(Handle&& other) noexcept {
-        if (this != &other) {
-            reset();
-            value_ = std::exchange(other.value_, T{});
-        }
-        return *this;
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-
-    T get() const { return value_; }
-    explicit operator bool() const { return value_ != T{}; }
-    // Ends the handle now; the end function's return code, 0 when empty.
-    int reset() { return value_ != T{} ? End(std::exchange(value_, T{})) : 0; }
-
-private:
-    T value_{};
-};
-
 inline int finishDebug(Dwarf_Debug dbg) { return finishReader(dbg); }
-#ifdef KESTAB_HAVE_LIBELF
-inline int endElf(Elf* elf) { return elf_end(elf); }
-#endif
 
 using DebugHandle = Handle<Dwarf_Debug, finishDebug>;
-#ifdef KESTAB_HAVE_LIBELF
-using ElfHandle = Handle<Elf*, endElf>;
-#endif
 
 // The CIE and FDE lists dwarf_get_fde_list gives, released together.
 struct FdeLists {
@@ -258,19 +223,3 @@ inline int releaseFdeLists(FdeLists lists) {
 using FdeListHandle = Handle<FdeLists, releaseFdeLists>;
 
 }  // namespace kestab::dw
-
-namespace kestab {
-
-// The handles behind a DebugReader. Members end in reverse order: the
-// libdwarf reader is finished before the ELF handle it reads from is ended.
-struct DebugReader::Handles {
-#ifdef KESTAB_HAVE_LIBELF
-    dw::ElfHandle elf;
-#endif
-    dw::DebugHandle dbg;
-    // Some allocated section starts at 0 (see removed_code.h); found when
-    // the image is opened.
-    bool sectionAtZero = false;
-};
-
-}  // namespace kestab

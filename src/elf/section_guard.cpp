@@ -1,4 +1,4 @@
-#include "dwarf/section_guard.h"
+#include "elf/section_guard.h"
 
 #include <gelf.h>
 
@@ -7,11 +7,11 @@
 #include <string_view>
 #include <vector>
 
-#include "dwarf/byte_reader.h"
-#include "dwarf/elf_image.h"
-#include "dwarf/image_checks.h"
+#include "elf/byte_reader.h"
+#include "elf/elf_image.h"
+#include "elf/image_checks.h"
 
-namespace kestab::dw {
+namespace kestab::elf {
 
 namespace {
 
@@ -34,7 +34,7 @@ bool sectionContents(Elf_Scn* section, const GElf_Shdr& header, bool gnuCompress
         std::uint64_t alignment = 0;
         if (!in.read(4, type) || !in.read(4, declared) || !in.read(4, alignment)) return false;
         if (type != ELFCOMPRESS_ZLIB) return false;
-        return elf::inflateExact({bytes + 12, size - 12}, declared, contents);
+        return inflateExact({bytes + 12, size - 12}, declared, contents);
     }
     if (gnuCompressed) {
         // "ZLIB" and the uncompressed size, 8 bytes big-endian.
@@ -42,7 +42,7 @@ bool sectionContents(Elf_Scn* section, const GElf_Shdr& header, bool gnuCompress
         ByteReader in({bytes + 4, 8}, true);
         std::uint64_t declared = 0;
         in.read(8, declared);
-        return elf::inflateExact({bytes + 12, size - 12}, declared, contents);
+        return inflateExact({bytes + 12, size - 12}, declared, contents);
     }
     contents.assign(bytes, bytes + size);
     return true;
@@ -73,4 +73,4 @@ std::string damagedLibdwarfSection(Elf* elf) {
     return {};
 }
 
-}  // namespace kestab::dw
+}  // namespace kestab::elf

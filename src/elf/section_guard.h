@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace kestab::dw {
+namespace kestab::elf {
 
 // The name of the first section that fails its check, or the empty text
 // when every checked section passes.
@@ -18,4 +18,4 @@ namespace kestab::dw {
 // ends exactly at the section's end.
 std::string damagedLibdwarfSection(Elf* elf);
 
-}  // namespace kestab::dw
+}  // namespace kestab::elf

@@ -1,4 +1,4 @@
-#include "dwarf/elf_image.h"
+#include "elf/elf_image.h"
 
 #include <zlib.h>
 

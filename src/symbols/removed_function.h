@@ -4,8 +4,6 @@
 
 #include <cstdint>
 
-typedef struct Elf Elf;
-
 namespace kestab::dw {
 
 // A subprogram's DW_AT_low_pc and the end of its code: DW_AT_high_pc as an
@@ -22,14 +20,10 @@ struct CodeRange {
 // Removed: the end is present and not above the start (DWARF 2/3 write
 // low 0, high 0), or the start is 0, the end is not given as an address
 // (DWARF 4/5 give a length, so the end of removed code is not 0 there) and
-// no allocated section of the image starts at 0. A function without
-// addresses (a declaration, an abstract instance) is not removed; nor is one
-// at 0 whose high address is given and above 0, as DWARF 2/3 images have
-// always shown it.
+// no allocated section of the image starts at 0 (found when the image is
+// opened, elf/image_open.h). A function without addresses (a declaration,
+// an abstract instance) is not removed; nor is one at 0 whose high address
+// is given and above 0, as DWARF 2/3 images have always shown it.
 bool isRemovedFunction(const CodeRange& range, bool sectionAtZero);
-
-// Whether some allocated section of a size above 0 starts at address 0
-// (through libelf; image_checks.h answers the same without it).
-bool allocatedSectionAtZero(Elf* elf);
 
 }  // namespace kestab::dw

@@ -1,6 +1,6 @@
-#include "dwarf/symbol_collector.h"
+#include "symbols/symbol_collector.h"
 
-#include "dwarf/removed_code.h"
+#include "symbols/removed_function.h"
 
 namespace kestab::dw {
 

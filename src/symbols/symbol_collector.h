@@ -9,7 +9,7 @@
 
 #include "dwarf/attribute_decoders.h"
 #include "dwarf/die.h"
-#include "dwarf/frame_base.h"
+#include "symbols/frame_base.h"
 #include "tables/map_model.h"
 
 namespace kestab::dw {

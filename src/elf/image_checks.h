@@ -5,9 +5,9 @@
 #include <span>
 #include <string>
 
-#include "dwarf/elf_image.h"
+#include "elf/elf_image.h"
 
-namespace kestab::dw {
+namespace kestab::elf {
 
 // Whether `data` is a run of well-formed DWARF 5 range-list unit headers
 // (unit length, 32-bit or 0xffffffff and a 64-bit one; version 5; address
@@ -18,15 +18,15 @@ bool rangeListUnitsWellFormed(std::span<const unsigned char> data, bool bigEndia
 // 1 when a section ".asd" exists, else 2 for ".debug", else 3 for
 // ".debug_info", else 0; the names are tried in this order and the first
 // one found decides. A section name that cannot be read ends each search.
-int debugFormatMarker(const elf::ElfImage& image);
+int debugFormatMarker(const ElfImage& image);
 
 // The name of the first .debug_rnglists or .zdebug_rnglists section
 // (compressed or not) that is not a run of well-formed DWARF 5 range-list
 // unit headers ending exactly at the section's end, or the empty text.
 // libdwarf 20210528 frees the same block twice on such damage.
-std::string damagedRangeListSection(const elf::ElfImage& image);
+std::string damagedRangeListSection(const ElfImage& image);
 
 // Whether some allocated section of a size above 0 starts at address 0.
-bool allocatedSectionAtZero(const elf::ElfImage& image);
+bool allocatedSectionAtZero(const ElfImage& image);
 
-}  // namespace kestab::dw
+}  // namespace kestab::elf

@@ -1,9 +1,8 @@
-#include "dwarf/frame_base.h"
+#include "dwarf/frame_access.h"
 
 #include <algorithm>
 #include <tuple>
 #include <type_traits>
-#include <vector>
 
 #include "dwarf/attribute_decoders.h"
 
@@ -23,30 +22,6 @@ template <std::size_t N, class R, class... A>
 std::remove_pointer_t<std::tuple_element_t<N, std::tuple<A...>>> pointeeOf(R (*)(A...));
 template <auto Call, std::size_t N>
 using OutParam = decltype(pointeeOf<N>(Call));
-
-// One operation of a location description.
-struct Operation {
-    Dwarf_Small atom = 0;
-    Dwarf_Unsigned operand = 0;
-};
-
-// (r, K) of DW_OP_breg<r> K and (r, 0) of DW_OP_reg<r>; none for any other
-// operation.
-std::optional<FrameBase> registerRule(const Operation& op) {
-    if (op.atom >= DW_OP_breg0 && op.atom <= DW_OP_breg31)
-        return FrameBase{static_cast<std::uint8_t>(op.atom - DW_OP_breg0),
-                         static_cast<std::int32_t>(static_cast<std::uint32_t>(op.operand))};
-    if (op.atom >= DW_OP_reg0 && op.atom <= DW_OP_reg31)
-        return FrameBase{static_cast<std::uint8_t>(op.atom - DW_OP_reg0), 0};
-    return std::nullopt;
-}
-
-// One entry of a location list or expression: its range and, when it is a
-// single operation, that operation.
-struct LocEntry {
-    AddressSpan span;
-    std::optional<Operation> single;
-};
 
 std::vector<LocEntry> readLocEntries(Dwarf_Debug dbg, Dwarf_Loc_Head_c head, Dwarf_Unsigned count) {
     std::vector<LocEntry> entries;
@@ -72,35 +47,6 @@ std::vector<LocEntry> readLocEntries(Dwarf_Debug dbg, Dwarf_Loc_Head_c head, Dwa
 }
 
 }  // namespace
-
-std::optional<std::size_t> largestOverlap(std::span<const AddressSpan> spans, std::uint64_t low,
-                                          std::uint64_t high) {
-    std::optional<std::size_t> best;
-    std::uint64_t bestSize = 0;
-    for (std::size_t i = 0; i < spans.size(); ++i) {
-        const std::uint64_t from = std::max(spans[i].low, low);
-        const std::uint64_t to = std::min(spans[i].high, high);
-        const std::uint64_t size = to > from ? to - from : 0;
-        if (size > bestSize) {
-            best = i;
-            bestSize = size;
-        }
-    }
-    return best;
-}
-
-std::optional<FrameBase> frameBaseFromCfaRows(std::span<const CfaRow> rows, std::uint64_t low,
-                                              std::uint64_t high) {
-    std::vector<AddressSpan> spans;
-    spans.reserve(rows.size());
-    for (const CfaRow& row : rows) spans.push_back(row.span);
-    const auto chosen = largestOverlap(spans, low, high);
-    if (!chosen) return std::nullopt;
-    const CfaRow& row = rows[*chosen];
-    if (!row.registerPlusOffset || row.reg < 0 || row.reg > 31) return std::nullopt;
-    return FrameBase{static_cast<std::uint8_t>(row.reg),
-                     static_cast<std::int32_t>(static_cast<std::uint32_t>(row.offset))};
-}
 
 bool FdeList::load() {
     if (!tried_) {
@@ -176,39 +122,25 @@ std::optional<CfaRow> FdeList::cfaRowAt(Dwarf_Fde fde, std::uint64_t at, std::ui
     return row;
 }
 
-std::optional<FrameBase> FrameBaseReader::resolve(const Attribute& frameBase, std::uint64_t low,
-                                                  std::uint64_t high) {
+std::optional<LocationEntries> readLocationEntries(const Attribute& location) {
+    Dwarf_Debug dbg = location.debug();
     Dwarf_Loc_Head_c rawHead = nullptr;
     Dwarf_Unsigned count = 0;
     const Answer answer =
-        ask(dbg_, [&](Dwarf_Error* err) { return dwarf_get_loclist_c(frameBase.get(), &rawHead, &count, err); });
-    const LocHeadOwner head(dbg_, answer.ok() ? rawHead : nullptr);
+        ask(dbg, [&](Dwarf_Error* err) { return dwarf_get_loclist_c(location.get(), &rawHead, &count, err); });
+    const LocHeadOwner head(dbg, answer.ok() ? rawHead : nullptr);
     if (!answer.ok()) return std::nullopt;
     OutParam<&dwarf_get_loclist_head_kind, 1> kind = DW_LKIND_unknown;
-    if (!ask(dbg_, [&](Dwarf_Error* err) { return dwarf_get_loclist_head_kind(head.get(), &kind, err); }).ok())
+    if (!ask(dbg, [&](Dwarf_Error* err) { return dwarf_get_loclist_head_kind(head.get(), &kind, err); }).ok())
         return std::nullopt;
-    const std::vector<LocEntry> entries = readLocEntries(dbg_, head.get(), count);
-
+    LocationEntries read;
+    read.entries = readLocEntries(dbg, head.get(), count);
     if (kind == DW_LKIND_expression) {
-        if (entries.size() != 1 || !entries[0].single) return std::nullopt;
-        const Operation& op = *entries[0].single;
-        if (op.atom == DW_OP_call_frame_cfa) return frameBaseFromCfaRows(fdes_.cfaRowsAt(low), low, high);
-        return registerRule(op);
+        read.kind = LocationEntries::Kind::expression;
+    } else if (kind == DW_LKIND_loclist || kind == DW_LKIND_loclists) {
+        read.kind = LocationEntries::Kind::list;
     }
-    if (kind != DW_LKIND_loclist && kind != DW_LKIND_loclists) return std::nullopt;
-    // Only the entries with a register rule take part in the choice.
-    std::vector<AddressSpan> spans;
-    std::vector<FrameBase> rules;
-    for (const LocEntry& entry : entries) {
-        if (!entry.single) continue;
-        if (const auto rule = registerRule(*entry.single)) {
-            spans.push_back(entry.span);
-            rules.push_back(*rule);
-        }
-    }
-    const auto chosen = largestOverlap(spans, low, high);
-    if (!chosen) return std::nullopt;
-    return rules[*chosen];
+    return read;
 }
 
 }  // namespace kestab::dw

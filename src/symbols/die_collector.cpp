@@ -1,4 +1,4 @@
-#include "dwarf/die_collector.h"
+#include "symbols/die_collector.h"
 
 #include <cstdio>
 #include <string>
@@ -6,9 +6,10 @@
 
 #include "dwarf/attribute_decoders.h"
 #include "dwarf/die.h"
-#include "dwarf/removed_code.h"
+#include "dwarf/reader_handles.h"
 #include "dwarf/source_paths.h"
-#include "dwarf/symbol_collector.h"
+#include "symbols/removed_function.h"
+#include "symbols/symbol_collector.h"
 
 namespace kestab {
 

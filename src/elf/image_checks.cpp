@@ -1,13 +1,13 @@
-#include "dwarf/image_checks.h"
+#include "elf/image_checks.h"
 
 #include <cstdint>
 #include <span>
 #include <string_view>
 #include <vector>
 
-#include "dwarf/byte_reader.h"
+#include "elf/byte_reader.h"
 
-namespace kestab::dw {
+namespace kestab::elf {
 
 // A run of DWARF 5 range-list unit headers: unit length (32-bit, or
 // 0xffffffff and a 64-bit one), version 5, address size 4 or 8, segment
@@ -41,7 +41,7 @@ bool rangeListUnitsWellFormed(std::span<const unsigned char> data, bool bigEndia
     return true;
 }
 
-int debugFormatMarker(const elf::ElfImage& image) {
+int debugFormatMarker(const ElfImage& image) {
     if (image.findSection(".asd")) return 1;
     if (image.findSection(".debug")) return 2;
     if (image.findSection(".debug_info")) return 3;
@@ -50,12 +50,12 @@ int debugFormatMarker(const elf::ElfImage& image) {
 
 // Unlike the search by name, a name that cannot be read only skips its
 // section here.
-std::string damagedRangeListSection(const elf::ElfImage& image) {
+std::string damagedRangeListSection(const ElfImage& image) {
     const std::optional<std::uint32_t> namesIndex = image.resolvedNameTableIndex();
     if (!namesIndex) return {};
     std::vector<unsigned char> contents;
     for (std::uint32_t index = 1; index < image.sectionCount(); ++index) {
-        const elf::Section section = *image.section(index);
+        const Section section = *image.section(index);
         const std::optional<std::string_view> name = image.stringAt(*namesIndex, section.name);
         if (!name || (*name != ".debug_rnglists" && *name != ".zdebug_rnglists")) continue;
         if (!image.contents(section, *name, contents) || !rangeListUnitsWellFormed(contents, image.bigEndian()))
@@ -64,13 +64,13 @@ std::string damagedRangeListSection(const elf::ElfImage& image) {
     return {};
 }
 
-bool allocatedSectionAtZero(const elf::ElfImage& image) {
+bool allocatedSectionAtZero(const ElfImage& image) {
     constexpr std::uint32_t kAllocated = 0x2;  // SHF_ALLOC
     for (std::uint32_t index = 1; index < image.sectionCount(); ++index) {
-        const elf::Section section = *image.section(index);
+        const Section section = *image.section(index);
         if ((section.flags & kAllocated) != 0 && section.addr == 0 && section.size > 0) return true;
     }
     return false;
 }
 
-}  // namespace kestab::dw
+}  // namespace kestab::elf

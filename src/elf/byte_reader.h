@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-namespace kestab::dw {
+namespace kestab::elf {
 
 class ByteReader {
 public:
@@ -33,4 +33,4 @@ private:
     bool bigEndian_;
 };
 
-}  // namespace kestab::dw
+}  // namespace kestab::elf

@@ -1,0 +1,98 @@
+#include "elf/image_open.h"
+
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "elf/elf_image.h"
+#include "elf/image_checks.h"
+
+#ifdef KESTAB_HAVE_LIBELF
+#include <gelf.h>
+
+#include "elf/section_guard.h"
+#else
+#include "platform/process_setup.h"
+#endif
+
+namespace kestab::elf {
+
+namespace {
+
+ImageCheck refused(Refusal refusal, std::string damagedSection = {}) {
+    return ImageCheck{refusal, std::move(damagedSection), false};
+}
+
+ImageCheck accepted(bool sectionAtZero) { return ImageCheck{Refusal::none, {}, sectionAtZero}; }
+
+}  // namespace
+
+#ifdef KESTAB_HAVE_LIBELF
+
+namespace {
+
+// The first section whose name is exactly `name`, or null. A section whose
+// name cannot be read ends the search.
+Elf_Scn* findSectionByName(Elf* elf, const char* name) {
+    const Elf32_Ehdr* header = elf32_getehdr(elf);
+    if (header == nullptr) return nullptr;
+    Elf_Scn* section = nullptr;
+    while ((section = elf_nextscn(elf, section)) != nullptr) {
+        const Elf32_Shdr* sectionHeader = elf32_getshdr(section);
+        if (sectionHeader == nullptr) return nullptr;
+        if (sectionHeader->sh_type == SHT_NULL) continue;
+        const char* sectionName = elf_strptr(elf, header->e_shstrndx, sectionHeader->sh_name);
+        if (sectionName == nullptr) return nullptr;
+        if (std::strcmp(sectionName, name) == 0) return section;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int debugFormatMarker(Elf* elf) {
+    if (findSectionByName(elf, ".asd") != nullptr) return 1;
+    if (findSectionByName(elf, ".debug") != nullptr) return 2;
+    if (findSectionByName(elf, ".debug_info") != nullptr) return 3;
+    return 0;
+}
+
+bool allocatedSectionAtZero(Elf* elf) {
+    if (elf == nullptr) return false;
+    Elf_Scn* section = nullptr;
+    while ((section = elf_nextscn(elf, section)) != nullptr) {
+        GElf_Shdr header;
+        // A header that cannot be read might be the one at 0: keep functions there.
+        if (gelf_getshdr(section, &header) == nullptr) return true;
+        if ((header.sh_flags & SHF_ALLOC) != 0 && header.sh_addr == 0 && header.sh_size > 0) return true;
+    }
+    return false;
+}
+
+ImageCheck checkImage(int fd, ElfHandle& handle) {
+    if (elf_version(EV_CURRENT) == EV_NONE) return refused(Refusal::libraryVersion);
+    handle = ElfHandle(elf_begin(fd, ELF_C_READ, nullptr));
+    if (!handle) return refused(Refusal::begin);
+    if (elf_kind(handle.get()) != ELF_K_ELF) return refused(Refusal::notElf);
+    if (debugFormatMarker(handle.get()) < 3) return refused(Refusal::notDwarf);
+    std::string damaged = damagedLibdwarfSection(handle.get());
+    if (!damaged.empty()) return refused(Refusal::damaged, std::move(damaged));
+    return accepted(allocatedSectionAtZero(handle.get()));
+}
+
+#else
+
+ImageCheck checkImage(int fd) {
+    std::vector<unsigned char> bytes;
+    if (!platform::readWholeFile(fd, bytes)) return refused(Refusal::begin);
+    const ElfImage image(std::move(bytes));
+    if (image.kind() != Kind::Elf) return refused(Refusal::notElf);
+    if (debugFormatMarker(image) < 3) return refused(Refusal::notDwarf);
+    std::string damaged = damagedRangeListSection(image);
+    if (!damaged.empty()) return refused(Refusal::damaged, std::move(damaged));
+    return accepted(allocatedSectionAtZero(image));
+}
+
+#endif
+
+}  // namespace kestab::elf

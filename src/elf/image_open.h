@@ -1,0 +1,39 @@
+// The checks that decide whether the input image is handed to libdwarf:
+// an ELF file, with DWARF, and without the damage that libdwarf cannot
+// survive. Through libelf where the build has it (the handle is kept for
+// libdwarf 20210528, which reads through it), else through the ELF reader,
+// with the same answers.
+#pragma once
+
+#include <string>
+
+#include "elf/handle.h"
+
+namespace kestab::elf {
+
+// Why an image is refused.
+enum class Refusal { none, libraryVersion, begin, notElf, notDwarf, damaged };
+
+struct ImageCheck {
+    Refusal refusal = Refusal::none;
+    std::string damagedSection;  // with Refusal::damaged
+    // Some allocated section of a size above 0 starts at address 0.
+    bool sectionAtZero = false;
+};
+
+#ifdef KESTAB_HAVE_LIBELF
+// Opens the image on `fd` into `handle` (kept whatever the answer) and checks it.
+ImageCheck checkImage(int fd, ElfHandle& handle);
+
+// 1 for ".asd", 2 for ".debug", 3 for ".debug_info", 0 for none: the first
+// name found decides (image_checks.h answers the same without libelf).
+int debugFormatMarker(Elf* elf);
+
+// Whether some allocated section of a size above 0 starts at address 0.
+bool allocatedSectionAtZero(Elf* elf);
+#else
+// Reads the image on `fd` whole and checks it.
+ImageCheck checkImage(int fd);
+#endif
+
+}  // namespace kestab::elf
