@@ -6,6 +6,8 @@
 #include <libelf.h>
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace kestab::elf {
 
@@ -17,5 +19,11 @@ namespace kestab::elf {
 // Each must be a run of well-formed DWARF 5 range-list unit headers that
 // ends exactly at the section's end.
 std::string damagedLibdwarfSection(Elf* elf);
+
+// The contents of the first section named `name` (".debug_...") or, when
+// there is none, of its GNU-compressed form (".zdebug_..."), as a DWARF
+// reader sees them (inflated), and the image's byte order. False when
+// neither is there or the contents cannot be read.
+bool debugSectionContents(Elf* elf, std::string_view name, std::vector<unsigned char>& contents, bool& bigEndian);
 
 }  // namespace kestab::elf
