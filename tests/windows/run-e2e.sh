@@ -100,6 +100,11 @@ gcc_case FrameThumb tests/fixtures/gcc/frame_thumb.tmp tests/fixtures/gcc/frame 
 for build in dw2 dw4 dw5 dw5-gcclines; do
   gcc_case "Modern-$build" "tests/fixtures/gcc/modern-$build.tmp" tests/fixtures/gcc/modern gcc/modern.expected.MAP "" modern
 done
+gcc_case SensorLto tests/fixtures/gcc/sensor-lto.tmp tests/fixtures/gcc/sensor gcc/sensor-lto.expected.MAP
+for build in dw4 dw5; do
+  gcc_case "SensorClang-$build" "tests/fixtures/gcc/sensor-clang-$build.tmp" tests/fixtures/gcc/sensor \
+    gcc/sensor-clang.expected.MAP "" sensor-clang
+done
 
 # The hand-written DWARF images, with an objdump that writes nothing.
 # units is left out: one of its units is the Linux device /dev/null, which
