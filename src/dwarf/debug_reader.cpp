@@ -10,6 +10,8 @@
 
 #ifdef KESTAB_HAVE_LIBELF
 #include "elf/section_guard.h"
+#else
+#include "elf/image_checks.h"
 #endif
 
 namespace kestab {

@@ -30,7 +30,7 @@ struct DebugReader::Handles {
     bool sectionAtZero = false;
 
     // The contents of a debugging section that libdwarf does not hand out
-    // (elf/section_guard.h's debugSectionContents), and the image's byte
+    // (elf/image_checks.h's debugSectionContents), and the image's byte
     // order; false when the image has no such section.
     bool debugSection(std::string_view name, std::vector<unsigned char>& contents, bool& bigEndian) const;
 };

@@ -73,4 +73,16 @@ bool allocatedSectionAtZero(const ElfImage& image) {
     return false;
 }
 
+bool debugSectionContents(const ElfImage& image, std::string_view name, std::vector<unsigned char>& contents,
+                          bool& bigEndian) {
+    if (!image.has32BitHeader() || !name.starts_with(".debug")) return false;
+    bigEndian = image.bigEndian();
+    const std::string gnuName = ".z" + std::string(name.substr(1));
+    for (const std::string_view wanted : {name, std::string_view(gnuName)}) {
+        if (const std::optional<Section> section = image.findSection(wanted))
+            return image.contents(*section, wanted, contents);
+    }
+    return false;
+}
+
 }  // namespace kestab::elf

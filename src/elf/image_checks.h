@@ -4,6 +4,8 @@
 
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "elf/elf_image.h"
 
@@ -28,5 +30,12 @@ std::string damagedRangeListSection(const ElfImage& image);
 
 // Whether some allocated section of a size above 0 starts at address 0.
 bool allocatedSectionAtZero(const ElfImage& image);
+
+// The contents of the section `name` (".debug_...") or, when there is none,
+// of its GNU-compressed form (".zdebug_..."), found as findSection finds
+// them, as a DWARF reader sees them (inflated), and the image's byte order.
+// False when neither is there or the contents cannot be read.
+bool debugSectionContents(const ElfImage& image, std::string_view name, std::vector<unsigned char>& contents,
+                          bool& bigEndian);
 
 }  // namespace kestab::elf

@@ -7,8 +7,6 @@
 
 #include <memory>
 #include <string>
-#include <string_view>
-#include <vector>
 
 #include "elf/handle.h"
 
@@ -25,7 +23,8 @@ struct ImageCheck {
     // Some allocated section of a size above 0 starts at address 0.
     bool sectionAtZero = false;
 #ifndef KESTAB_HAVE_LIBELF
-    // The image as read, kept for the sections read later (debugSectionContents).
+    // The image as read, kept for the sections read later
+    // (image_checks.h's debugSectionContents).
     std::shared_ptr<const ElfImage> image;
 #endif
 };
@@ -44,9 +43,6 @@ bool allocatedSectionAtZero(Elf* elf);
 // Reads the image on `fd` whole and checks it.
 ImageCheck checkImage(int fd);
 
-// What section_guard.h's debugSectionContents answers, from the image read.
-bool debugSectionContents(const ElfImage& image, std::string_view name, std::vector<unsigned char>& contents,
-                          bool& bigEndian);
 #endif
 
 }  // namespace kestab::elf

@@ -74,17 +74,21 @@ bool isBigEndian(Elf* elf, bool& bigEndian) {
 
 bool debugSectionContents(Elf* elf, std::string_view name, std::vector<unsigned char>& contents, bool& bigEndian) {
     if (elf == nullptr || !name.starts_with(".debug") || !isBigEndian(elf, bigEndian)) return false;
+    std::size_t namesIndex = 0;
+    if (elf32_getehdr(elf) == nullptr || elf_getshdrstrndx(elf, &namesIndex) != 0) return false;
     const std::string gnuName = ".z" + std::string(name.substr(1));
     for (const std::string_view wanted : {name, std::string_view(gnuName)}) {
-        bool found = false;
-        bool read = false;
-        visitSections(elf, [&](Elf_Scn* section, const GElf_Shdr& header, std::string_view sectionName) {
-            if (sectionName != wanted) return false;
-            found = true;
-            read = sectionContents(section, header, wanted == gnuName, bigEndian, contents);
-            return true;
-        });
-        if (found) return read;
+        // As the ELF reader's findSection: null sections skipped, a name
+        // that cannot be read ends the search.
+        Elf_Scn* section = nullptr;
+        while ((section = elf_nextscn(elf, section)) != nullptr) {
+            GElf_Shdr header;
+            if (gelf_getshdr(section, &header) == nullptr) break;
+            if (header.sh_type == SHT_NULL) continue;
+            const char* sectionName = elf_strptr(elf, namesIndex, header.sh_name);
+            if (sectionName == nullptr) break;
+            if (sectionName == wanted) return sectionContents(section, header, wanted == gnuName, bigEndian, contents);
+        }
     }
     return false;
 }

@@ -20,10 +20,7 @@ namespace kestab::elf {
 // ends exactly at the section's end.
 std::string damagedLibdwarfSection(Elf* elf);
 
-// The contents of the first section named `name` (".debug_...") or, when
-// there is none, of its GNU-compressed form (".zdebug_..."), as a DWARF
-// reader sees them (inflated), and the image's byte order. False when
-// neither is there or the contents cannot be read.
+// What image_checks.h's debugSectionContents answers, through libelf.
 bool debugSectionContents(Elf* elf, std::string_view name, std::vector<unsigned char>& contents, bool& bigEndian);
 
 }  // namespace kestab::elf
