@@ -18,7 +18,7 @@ for extra in "$@"; do
   case "$extra" in
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     images) packages+=(gcc-arm-none-eabi clang python3) ;;
-    bench) packages+=(gcc-arm-none-eabi python3 time) ;;
+    bench) packages+=(gcc-arm-none-eabi python3 time gcc) ;;
     inspect) packages+=(dwarfdump) ;;
     dwarf2) packages+=(xz-utils pkg-config libzstd-dev) ;;
     package) packages+=(dpkg-dev file groff-base) ;;

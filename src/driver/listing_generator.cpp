@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "mapout/map_stream.h"
+#include "mapout/map_writer.h"
 #include "platform/file_probe.h"
 
 namespace kestab {
@@ -89,12 +91,17 @@ ListingResult generateListing(const ObjdumpCommand& command, std::int32_t& exitC
 ListingJob::ListingJob(ObjdumpCommand command, std::string listingPath)
     : thread_([this, command = std::move(command), path = std::move(listingPath)] {
           ListingScanner scanner;
+          MapStream lines;
+          lines.keepInMemory();
           report_.result = generateListing(command, report_.exitCode, path, listingSchedule(),
-                                           [&scanner](std::string_view piece) {
-                                               if (!scanner.stopped()) scanner.feed(piece);
+                                           [&](std::string_view piece) {
+                                               if (scanner.stopped()) return;
+                                               scanner.feed(piece);
+                                               writeListingLines(scanner.takeEntries(), lines);
                                            });
           scanner.finish();
-          report_.entries = scanner.takeEntries();
+          writeListingLines(scanner.takeEntries(), lines);
+          report_.lines = lines.take();
       }) {}
 
 ListingJob::~ListingJob() {

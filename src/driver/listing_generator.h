@@ -54,11 +54,14 @@ ListingResult generateListing(const ObjdumpCommand& command, std::int32_t& exitC
 struct ListingReport {
     ListingResult result;
     std::int32_t exitCode = 0;
-    std::vector<ListingEntry> entries;  // the scan of what was copied
+    // The MAP file's @ lines for the listing's code addresses, made while
+    // the listing streamed, so none of that work is left for after objdump.
+    std::string lines;
 };
 
 // The listing made on a thread of its own, started at construction, and
-// scanned as it streams; the listing file is never read back.
+// scanned and turned into @ lines as it streams; the listing file is never
+// read back.
 class ListingJob {
 public:
     ListingJob(ObjdumpCommand command, std::string listingPath);

@@ -95,6 +95,25 @@ ImageReading readImage(DebugReader& reader, int imageFd, MapModel& model, const 
     return reading;
 }
 
+// The S lines and the line-table @ lines, made while objdump still runs:
+// they do not depend on the listing (only file 0's name does, and that
+// stands on a File line, written before them).
+struct EarlyLines {
+    std::string text;
+    std::string echo;           // the S lines for standard output, under L
+    bool symbolsWritten = false;
+};
+
+EarlyLines makeEarlyLines(MapModel& model, bool listFlag) {
+    EarlyLines early;
+    MapStream out;
+    out.keepInMemory();
+    early.symbolsWritten = writeSymbolLines(model, out, listFlag ? &early.echo : nullptr);
+    if (early.symbolsWritten) writeLineTableLines(model, out);
+    early.text = out.take();
+    return early;
+}
+
 // The designed message when no listing was made, the reason on standard
 // error, and the placeholder as the name of file 0 for the File lines.
 //
@@ -114,14 +133,14 @@ void reportListing(const ListingReport& listing, MapModel& model) {
 
 // The MAP file after the reading, in its designed order. A failed pass
 // leaves the lines written so far, without the end line.
-int writeMap(MapModel& model, const ImageReading& reading, const ListingReport& listing, RunFiles& files,
-             bool listFlag) {
+int writeMap(const MapModel& model, const ImageReading& reading, const EarlyLines& early,
+             const ListingReport& listing, RunFiles& files, bool listFlag) {
     writeMapHeader(files.map);
     writeFileLines(model, files.map, files.libraryDir, platform::fileExists, listFlag);
-    if (!writeSymbolLines(model, files.map, listFlag)) return kExitFailure;
-    writeLineTableLines(model, files.map);
-    if (!reading.linesComplete || !listing.result.made) return kExitFailure;
-    writeListingLines(listing.entries, files.map);
+    std::fputs(early.echo.c_str(), stdout);
+    files.map.write(early.text);
+    if (!early.symbolsWritten || !reading.linesComplete || !listing.result.made) return kExitFailure;
+    files.map.write(listing.lines);
     writeMapEnd(files.map);
     return 0;
 }
@@ -197,12 +216,13 @@ int runMapGenerator(const RunOptions& options) {
     ListingJob listingJob(ObjdumpCommand{files.toolkitDir, files.names.image}, files.names.listing);
     DebugReader reader;
     const ImageReading reading = readImage(reader, files.image.get(), model, files.libraryDir);
+    const EarlyLines early = reading.collected ? makeEarlyLines(model, options.listFlag) : EarlyLines{};
     const ListingReport listing = listingJob.finish();
 
     reportListing(listing, model);
     std::fputs(reading.readerMessages.c_str(), stdout);
     if (!reading.collected) return kExitFailure;
-    const int status = writeMap(model, reading, listing, files, options.listFlag);
+    const int status = writeMap(model, reading, early, listing, files, options.listFlag);
     if (status != 0) return status;
     return finishRun(reading, files, model, options.quietFlag);
 }

@@ -165,16 +165,6 @@ Answer Die::sourceFiles(std::vector<std::string>& names, const Report& report) c
     return answer;
 }
 
-Answer Die::lineTableVersion(Dwarf_Unsigned& version, const Report& report) const {
-    Dwarf_Small tableCount = 0;
-    Dwarf_Line_Context raw = nullptr;
-    Answer answer = ask(debug(), report, [&](Dwarf_Error* err) {
-        return dwarf_srclines_b(get(), &version, &tableCount, &raw, err);
-    });
-    const LineContextOwner context(debug(), answer.ok() ? raw : nullptr);
-    return answer;
-}
-
 bool forEachUnit(Dwarf_Debug dbg, const std::function<bool(const Die& unit)>& visit) {
     constexpr Report kIterationFailed =
         onError("ERROR:  Attempting to dump address lines:  %s (%ld)\n", kErrorText, kErrorNumber);

@@ -120,9 +120,6 @@ public:
     AttributeList attributes(const Report& report = {}) const;
     // A unit DIE's source-file names, in file-number order.
     Answer sourceFiles(std::vector<std::string>& names, const Report& report = {}) const;
-    // The version of a unit DIE's line table. It need not be the unit's own:
-    // Debian 12's assembler writes version 3 line tables under DWARF 5 units.
-    Answer lineTableVersion(Dwarf_Unsigned& version, const Report& report = {}) const;
 
 private:
     DieOwner owner_;

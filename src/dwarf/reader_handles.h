@@ -7,6 +7,7 @@
 
 #include "dwarf/debug_reader.h"
 #include "dwarf/dwarf_access.h"
+#include "dwarf/line_rows.h"
 #include "elf/handle.h"
 
 namespace kestab {
@@ -25,6 +26,8 @@ struct DebugReader::Handles {
     std::shared_ptr<const elf::ElfImage> image;
 #endif
     dw::DebugHandle dbg;
+    // The units' line-table rows, decoded by the DIE walk for the line-table pass.
+    dw::LineTables lineTables;
     // Some allocated section starts at 0 (see symbols/removed_function.h);
     // found when the image is opened.
     bool sectionAtZero = false;

@@ -2,6 +2,8 @@
 
 #include <cstdarg>
 
+#include "tables/text_format.h"
+
 namespace kestab {
 
 namespace {
@@ -32,14 +34,26 @@ bool MapStream::create(const std::string& path) {
 }
 
 void MapStream::write(std::string_view text) {
+    if (inMemory_) {
+        memory_.append(text);
+        return;
+    }
     if (file_ == nullptr) return;
     if (!text.empty() && writeUnlocked(text, file_) != text.size()) failed_ = true;
 }
 
 void MapStream::printf(const char* format, ...) {
-    if (file_ == nullptr) return;
     va_list args;
     va_start(args, format);
+    if (inMemory_) {
+        memory_.append(vformatText(format, args));
+        va_end(args);
+        return;
+    }
+    if (file_ == nullptr) {
+        va_end(args);
+        return;
+    }
     if (std::vfprintf(file_, format, args) < 0) failed_ = true;
     va_end(args);
 }

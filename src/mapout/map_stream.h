@@ -1,10 +1,13 @@
 // The MAP file stream: every line end written as CR LF, write failures
-// remembered so the run can report them when the file is closed.
+// remembered so the run can report them when the file is closed. A stream
+// may also keep its lines in memory, for lines made before their turn in
+// the file comes.
 #pragma once
 
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kestab {
 
@@ -17,6 +20,10 @@ public:
 
     // Creates or truncates `path`; false when it cannot be created.
     bool create(const std::string& path);
+    // Keeps what is written from now on in memory instead, for take().
+    void keepInMemory() { inMemory_ = true; }
+    // What was kept in memory, handed over; the stream starts empty again.
+    std::string take() { return std::move(memory_); }
     // Writes text as it stands (no line end).
     void write(std::string_view text);
     // printf-style text without line end.
@@ -32,6 +39,8 @@ private:
 
     std::FILE* file_ = nullptr;
     bool failed_ = false;
+    bool inMemory_ = false;
+    std::string memory_;
 };
 
 }  // namespace kestab

@@ -22,8 +22,9 @@ void writeMapHeader(MapStream& out);
 void writeFileLines(const MapModel& model, MapStream& out, const std::string& libraryDir,
                     const ExistenceProbe& fileExists, bool echo);
 
-// One S line per symbol; under `echo` one line per symbol on standard output.
-bool writeSymbolLines(const MapModel& model, MapStream& out, bool echo);
+// One S line per symbol; with `echo`, one line per symbol appended there
+// for standard output.
+bool writeSymbolLines(const MapModel& model, MapStream& out, std::string* echo);
 
 // "@%04x: F:%03u L:%u" and the line end: the one place this line is made,
 // for the line-table rows and the listing entries alike.

@@ -21,12 +21,8 @@ using dw::Die;
 
 class DieCollector {
 public:
-    DieCollector(Dwarf_Debug dbg, MapModel& model, const CollectOptions& options, bool sectionAtZero,
-                 dw::LocationListSection::Loader lists)
-        : dbg_(dbg),
-          model_(model),
-          options_(options),
-          symbols_(dbg, model, unitFiles_, sectionAtZero, std::move(lists)) {}
+    DieCollector(DebugReader::Handles& reader, MapModel& model, const CollectOptions& options)
+        : dbg_(reader.dbg.get()), model_(model), options_(options), symbols_(reader, model, unitFiles_) {}
 
     bool run();
 
@@ -78,7 +74,7 @@ bool DieCollector::run() {
 
 // False when the unit has no source-file list.
 bool DieCollector::walkUnit(const Die& unit, bool linkTime) {
-    if (!dw::readUnitFiles(unit, unitFiles_)) return false;
+    if (!symbols_.readUnitFiles(unit, unitFiles_)) return false;
     linkTimeUnit_ = linkTime;
     dw::Scope unitScope;
     unitScope.linkTime = linkTime;
@@ -253,11 +249,7 @@ void DieCollector::processUnit(const AttributeList& attrs) {
 }  // namespace
 
 bool collectCompilationUnits(DebugReader& reader, MapModel& model, const CollectOptions& options) {
-    DebugReader::Handles& handles = reader.handles();
-    DieCollector collector(handles.dbg.get(), model, options, handles.sectionAtZero,
-                           [&handles](std::vector<unsigned char>& contents, bool& bigEndian) {
-                               return handles.debugSection(".debug_loclists", contents, bigEndian);
-                           });
+    DieCollector collector(reader.handles(), model, options);
     return collector.run();
 }
 

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "dwarf/line_rows.h"
 #include "dwarf/reader_handles.h"
 #include "dwarf/source_paths.h"
 
@@ -11,13 +10,13 @@ namespace kestab {
 namespace {
 
 // Appends the rows of one unit's line table whose file is in the file table.
-void collectCuAddressLines(const dw::Die& unit, MapModel& model) {
+void collectCuAddressLines(dw::LineTables& tables, const dw::Die& unit, MapModel& model) {
     // Rows name the same few files again and again: remember the file
     // number of the last name seen, as libdwarf gave it.
     std::string lastName;
     std::int32_t lastIndex = -1;
     bool haveLast = false;
-    dw::forEachLineRow(unit, [&](const dw::LineRow& row) {
+    tables.forEachRow(unit, [&](const dw::LineRow& row) {
         // A row without a readable name matches no file.
         if (row.file == nullptr) return;
         if (!haveLast || lastName != row.file) {
@@ -34,8 +33,9 @@ void collectCuAddressLines(const dw::Die& unit, MapModel& model) {
 }  // namespace
 
 bool collectAddressLines(DebugReader& reader, MapModel& model) {
-    return dw::forEachUnit(reader.handles().dbg.get(), [&](const dw::Die& unit) {
-        collectCuAddressLines(unit, model);
+    DebugReader::Handles& handles = reader.handles();
+    return dw::forEachUnit(handles.dbg.get(), [&](const dw::Die& unit) {
+        collectCuAddressLines(handles.lineTables, unit, model);
         return true;
     });
 }

@@ -33,12 +33,23 @@ void placeFromFrameBase(SymbolAttributes& symbol, const Scope& enclosing) {
 
 }  // namespace
 
-bool readUnitFiles(const Die& unit, UnitFiles& files) {
+SymbolCollector::SymbolCollector(DebugReader::Handles& reader, MapModel& model, const UnitFiles& unitFiles)
+    : dbg_(reader.dbg.get()),
+      lineTables_(reader.lineTables),
+      model_(model),
+      unitFiles_(unitFiles),
+      sectionAtZero_(reader.sectionAtZero),
+      frameBases_(dbg_),
+      lists_([&reader](std::vector<unsigned char>& contents, bool& bigEndian) {
+          return reader.debugSection(".debug_loclists", contents, bigEndian);
+      }) {}
+
+bool SymbolCollector::readUnitFiles(const Die& unit, UnitFiles& files) {
     if (!unit.sourceFiles(files.names).ok()) return false;
     for (std::string& name : files.names) name = normalizePath(name);
-    Dwarf_Unsigned lineTableVersion = 0;
-    unit.lineTableVersion(lineTableVersion);
-    files.firstNumber = lineTableVersion >= 5 ? 0 : 1;
+    // The line table's version need not be the unit's own: Debian 12's
+    // assembler writes version 3 tables under DWARF 5 units.
+    files.firstNumber = lineTables_.version(unit) >= 5 ? 0 : 1;
     files.unit = 0;
     unit.offset(files.unit);
     return true;

@@ -10,6 +10,8 @@
 
 #include "dwarf/attribute_decoders.h"
 #include "dwarf/die.h"
+#include "dwarf/line_rows.h"
+#include "dwarf/reader_handles.h"
 #include "symbols/frame_base.h"
 #include "tables/map_model.h"
 
@@ -69,10 +71,6 @@ struct UnitFiles {
     }
 };
 
-// Reads the source-file names of the unit whose DIE `unit` is. False when
-// the unit has no source-file list.
-bool readUnitFiles(const Die& unit, UnitFiles& files);
-
 // The name GCC gives the units its link step writes (-flto): they hold the
 // code, each DIE pointing at the compile-time DIE that names it.
 inline constexpr const char* kLinkTimeUnitName = "<artificial>";
@@ -88,17 +86,12 @@ struct Scope {
 
 class SymbolCollector {
 public:
-    // `sectionAtZero`: some allocated section of the image starts at
-    // address 0.
-    // `lists` reads .debug_loclists for the location lists libdwarf refuses.
-    SymbolCollector(Dwarf_Debug dbg, MapModel& model, const UnitFiles& unitFiles, bool sectionAtZero,
-                    LocationListSection::Loader lists)
-        : dbg_(dbg),
-          model_(model),
-          unitFiles_(unitFiles),
-          sectionAtZero_(sectionAtZero),
-          frameBases_(dbg),
-          lists_(std::move(lists)) {}
+    // Reads through `reader`; `unitFiles` are those of the unit walked.
+    SymbolCollector(DebugReader::Handles& reader, MapModel& model, const UnitFiles& unitFiles);
+
+    // Reads the source-file names of the unit whose DIE `unit` is. False
+    // when the unit has no source-file list.
+    bool readUnitFiles(const Die& unit, UnitFiles& files);
 
     // Reads a DW_TAG_subprogram, DW_TAG_formal_parameter or DW_TAG_variable
     // DIE inside `enclosing`, completes it from its declaration or abstract
@@ -143,6 +136,7 @@ private:
     void readType(const Attribute& attr, SymbolAttributes& symbol);
 
     Dwarf_Debug dbg_;
+    LineTables& lineTables_;
     MapModel& model_;
     const UnitFiles& unitFiles_;
     bool sectionAtZero_;
