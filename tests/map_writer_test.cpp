@@ -37,6 +37,31 @@ SymbolEntry symbol(MapModel& model, const std::string& name, std::uint32_t file,
     return entry;
 }
 
+// Lines made before their turn are kept in memory and copied later: the
+// copy must be the same bytes whatever the pieces and however many blocks
+// they fill (a piece larger than a block included).
+TEST(MapWriter, LinesKeptInMemoryAreWrittenUnchanged) {
+    std::string expected;
+    MapStream kept;
+    kept.keepInMemory();
+    for (std::size_t i = 0; i < 5000; ++i) {
+        const std::string piece(i % 97, static_cast<char>('a' + i % 26));
+        kept.write(piece);
+        kept.printf("%zu", i);
+        expected += piece + std::to_string(i);
+    }
+    const std::string large(200000, 'x');
+    kept.write(large);
+    expected += large;
+    const TextBlocks text = kept.take();
+    EXPECT_GT(text.blocks().size(), 3u);
+    EXPECT_EQ(written([&](MapStream& out) {
+                  out.write(text);
+                  out.write(kept.take());  // taken already: nothing more
+              }),
+              expected);
+}
+
 TEST(MapWriter, HeaderAndEndLine) {
     EXPECT_EQ(written([](MapStream& out) {
                   writeMapHeader(out);

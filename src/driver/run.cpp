@@ -88,6 +88,9 @@ ImageReading readImage(DebugReader& reader, int imageFd, MapModel& model, const 
     reading.collected = collectCompilationUnits(reader, model, CollectOptions{libraryDir, platform::fileExists});
     if (!reading.collected) return reading;
     TypeResolver::run(model);
+    // The type rows only serve to resolve the symbols' types: their room is
+    // given back before the MAP file's lines are made.
+    model.types = TypeTable();
     reading.linesComplete = collectAddressLines(reader, model);
     // The model holds all it needs: releasing libdwarf's memory now keeps
     // that work beside objdump too.
@@ -99,7 +102,7 @@ ImageReading readImage(DebugReader& reader, int imageFd, MapModel& model, const 
 // they do not depend on the listing (only file 0's name does, and that
 // stands on a File line, written before them).
 struct EarlyLines {
-    std::string text;
+    TextBlocks text;
     std::string echo;           // the S lines for standard output, under L
     bool symbolsWritten = false;
 };
