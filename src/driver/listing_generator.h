@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "mapout/listing_scan.h"
+#include "mapout/map_stream.h"
 #include "platform/child_process.h"
 
 namespace kestab {
@@ -56,7 +57,7 @@ struct ListingReport {
     std::int32_t exitCode = 0;
     // The MAP file's @ lines for the listing's code addresses, made while
     // the listing streamed, so none of that work is left for after objdump.
-    std::string lines;
+    TextBlocks lines;
 };
 
 // The listing made on a thread of its own, started at construction, and

@@ -88,6 +88,9 @@ ImageReading readImage(DebugReader& reader, int imageFd, MapModel& model, const 
     reading.collected = collectCompilationUnits(reader, model, CollectOptions{libraryDir, platform::fileExists});
     if (!reading.collected) return reading;
     TypeResolver::run(model);
+    // The type rows only serve to resolve the symbols' types: their room is
+    // given back before the MAP file's lines are made.
+    model.types = TypeTable();
     reading.linesComplete = collectAddressLines(reader, model);
     // The model holds all it needs: releasing libdwarf's memory now keeps
     // that work beside objdump too.
@@ -95,22 +98,27 @@ ImageReading readImage(DebugReader& reader, int imageFd, MapModel& model, const 
     return reading;
 }
 
-// The S lines and the line-table @ lines, made while objdump still runs:
-// they do not depend on the listing (only file 0's name does, and that
-// stands on a File line, written before them).
+// The lines of the MAP file that do not depend on the listing, made while
+// objdump still runs: every line but the header, the File line of file 0
+// (the listing, or the placeholder when there is none) and the listing's
+// own @ lines.
 struct EarlyLines {
-    std::string text;
-    std::string echo;           // the S lines for standard output, under L
+    TextBlocks fileLines;  // the File lines of the source files
+    std::string fileEcho;  // their F lines for standard output, under L
+    TextBlocks symbolAndLineTableLines;
+    std::string symbolEcho;  // the S lines for standard output, under L
     bool symbolsWritten = false;
 };
 
-EarlyLines makeEarlyLines(MapModel& model, bool listFlag) {
+EarlyLines makeEarlyLines(MapModel& model, const std::string& libraryDir, bool listFlag) {
     EarlyLines early;
     MapStream out;
     out.keepInMemory();
-    early.symbolsWritten = writeSymbolLines(model, out, listFlag ? &early.echo : nullptr);
+    writeFileLines(model, out, libraryDir, platform::fileExists, listFlag ? &early.fileEcho : nullptr, 1);
+    early.fileLines = out.take();
+    early.symbolsWritten = writeSymbolLines(model, out, listFlag ? &early.symbolEcho : nullptr);
     if (early.symbolsWritten) writeLineTableLines(model, out);
-    early.text = out.take();
+    early.symbolAndLineTableLines = out.take();
     return early;
 }
 
@@ -136,9 +144,14 @@ void reportListing(const ListingReport& listing, MapModel& model) {
 int writeMap(const MapModel& model, const ImageReading& reading, const EarlyLines& early,
              const ListingReport& listing, RunFiles& files, bool listFlag) {
     writeMapHeader(files.map);
-    writeFileLines(model, files.map, files.libraryDir, platform::fileExists, listFlag);
-    std::fputs(early.echo.c_str(), stdout);
-    files.map.write(early.text);
+    std::string fileZeroEcho;
+    writeFileLines(model, files.map, files.libraryDir, platform::fileExists, listFlag ? &fileZeroEcho : nullptr, 0,
+                   1);
+    files.map.write(early.fileLines);
+    std::fputs(fileZeroEcho.c_str(), stdout);
+    std::fputs(early.fileEcho.c_str(), stdout);
+    std::fputs(early.symbolEcho.c_str(), stdout);
+    files.map.write(early.symbolAndLineTableLines);
     if (!early.symbolsWritten || !reading.linesComplete || !listing.result.made) return kExitFailure;
     files.map.write(listing.lines);
     writeMapEnd(files.map);
@@ -216,7 +229,7 @@ int runMapGenerator(const RunOptions& options) {
     ListingJob listingJob(ObjdumpCommand{files.toolkitDir, files.names.image}, files.names.listing);
     DebugReader reader;
     const ImageReading reading = readImage(reader, files.image.get(), model, files.libraryDir);
-    const EarlyLines early = reading.collected ? makeEarlyLines(model, options.listFlag) : EarlyLines{};
+    const EarlyLines early = reading.collected ? makeEarlyLines(model, files.libraryDir, options.listFlag) : EarlyLines{};
     const ListingReport listing = listingJob.finish();
 
     reportListing(listing, model);

@@ -1,5 +1,6 @@
 #include "mapout/map_stream.h"
 
+#include <algorithm>
 #include <cstdarg>
 
 #include "tables/text_format.h"
@@ -19,6 +20,14 @@ std::size_t writeUnlocked(std::string_view text, std::FILE* file) {
 }
 
 }  // namespace
+
+void TextBlocks::append(std::string_view text) {
+    if (blocks_.empty() || blocks_.back().size() + text.size() > kBlockSize) {
+        blocks_.emplace_back();
+        blocks_.back().reserve(std::max(kBlockSize, text.size()));
+    }
+    blocks_.back().append(text);
+}
 
 MapStream::~MapStream() {
     if (file_ != nullptr) std::fclose(file_);
@@ -40,6 +49,10 @@ void MapStream::write(std::string_view text) {
     }
     if (file_ == nullptr) return;
     if (!text.empty() && writeUnlocked(text, file_) != text.size()) failed_ = true;
+}
+
+void MapStream::write(const TextBlocks& text) {
+    for (const std::string& block : text.blocks()) write(block);
 }
 
 void MapStream::printf(const char* format, ...) {

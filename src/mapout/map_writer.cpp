@@ -1,5 +1,6 @@
 #include "mapout/map_writer.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdarg>
 #include <cstdio>
@@ -97,11 +98,11 @@ std::string toDrivePath(std::string_view storedName) {
 }
 
 void writeFileLines(const MapModel& model, MapStream& out, const std::string& libraryDir,
-                    const ExistenceProbe& fileExists, bool echo) {
-    for (std::uint32_t i = 0; i < model.fileCount(); ++i) {
+                    const ExistenceProbe& fileExists, std::string* echo, std::uint32_t first, std::uint32_t end) {
+    for (std::uint32_t i = first; i < std::min(end, model.fileCount()); ++i) {
         const std::string stored = model.files.name(i);
         const std::string path = i == 0 ? stored : toDrivePath(stored);
-        if (echo) std::printf("F%-4u: %s\n", i, path.c_str());
+        if (echo != nullptr) appendText(*echo, "F%-4u: %s\n", i, path.c_str());
         if (fileExists("", path)) {
             out.printf("File %-2u : %s", i, oneLine(path).c_str());
             out.endLine();
