@@ -47,7 +47,7 @@ TEST(MapWriter, LinesKeptInMemoryAreWrittenUnchanged) {
     for (std::size_t i = 0; i < 5000; ++i) {
         const std::string piece(i % 97, static_cast<char>('a' + i % 26));
         kept.write(piece);
-        kept.printf("%zu", i);
+        kept.printf("%u", static_cast<unsigned>(i));
         expected += piece + std::to_string(i);
     }
     const std::string large(200000, 'x');
