@@ -13,7 +13,8 @@ packages=(g++ cmake make libdwarf-dev libelf-dev zlib1g-dev binutils-arm-none-ea
 # "package" what cpack needs to name the package's dependencies (dpkg-shlibdeps,
 # and file, which cpack runs on the binaries), and groff to
 # check the manual page; "windows" the MinGW-w64 cross compilers, zlib and
-# GoogleTest sources for them, and Wine to run the result.
+# GoogleTest sources for them, Wine to run the result, and zip and unzip to
+# pack the download and check it.
 for extra in "$@"; do
   case "$extra" in
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
@@ -22,7 +23,7 @@ for extra in "$@"; do
     inspect) packages+=(dwarfdump) ;;
     dwarf2) packages+=(xz-utils pkg-config libzstd-dev) ;;
     package) packages+=(dpkg-dev file groff-base) ;;
-    windows) packages+=(mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine64 xz-utils) ;;
+    windows) packages+=(mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine64 xz-utils zip unzip) ;;
     *) echo "unknown extra: $extra" >&2; exit 2 ;;
   esac
 done

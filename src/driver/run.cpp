@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 
+#include "driver/about.h"
 #include "driver/listing_generator.h"
 #include "driver/toolkit_settings.h"
 #include "dwarf/debug_reader.h"
@@ -169,6 +170,14 @@ int finishRun(const ImageReading& reading, RunFiles& files, const MapModel& mode
     return 0;
 }
 
+// --help and --version succeed only when their text reached standard output
+// (not, for instance, with kestab --help >/dev/full).
+int printAbout(const std::string& text) {
+    if (std::fputs(text.c_str(), stdout) != EOF && std::fflush(stdout) == 0) return 0;
+    std::fprintf(stderr, "kestab: cannot write to standard output\n");
+    return kExitFailure;
+}
+
 }  // namespace
 
 bool applyOptionArgument(std::string_view argument, RunOptions& options) {
@@ -241,6 +250,7 @@ int runMapGenerator(const RunOptions& options) {
 }
 
 int kestabMain(int argc, const char* const* argv) {
+    if (const auto about = aboutRequest(argc, argv)) return printAbout(*about);
     RunOptions options;
     for (int i = 2; i < argc; ++i) {
         if (!applyOptionArgument(argv[i], options)) {
@@ -248,7 +258,7 @@ int kestabMain(int argc, const char* const* argv) {
             return kExitFailure;
         }
     }
-    if (!options.quietFlag) std::printf("ELF Map file generator, version 1.01\n");
+    if (!options.quietFlag) std::fputs(bannerText().c_str(), stdout);
     if (argc < 2) {
         std::printf("\nUsage: KESTAB <filename>\n\n");
         return kExitFailure;

@@ -141,5 +141,16 @@ set -e
 [ "$status" = 254 ] || fail missing-image "exit status $status, expected 254"
 [ ! -e "$work/missing/absent.MAP" ] || fail missing-image "a MAP file was made"
 
+# --version as the one argument: the version and the libdwarf built in, in
+# Windows text lines, and status 0.
+set +e
+(cd "$work/missing" && "$wine" "$kestab" --version >"$work/version.out" 2>&1)
+status=$?
+set -e
+version=$(cat "$work/version.out"; printf x)
+[ "$status" = 0 ] || fail version "exit status $status"
+[[ ${version%x} =~ ^kestab\ [0-9.]+$'\r\n'libdwarf\ [0-9.]+$'\r\n'$ ]] ||
+  fail version "output: $(cat -A "$work/version.out")"
+
 echo "kestab.exe end to end under Wine: $(( $(date +%s) - start )) s, $failures failure(s)"
 [ "$failures" = 0 ]
