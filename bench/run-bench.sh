@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Measures kestab on a large generated image against the tools it competes
-# with, and how its own work grows with the image.
+# Measures kestab on large generated images against the tools it competes
+# with, how its own work grows with the image, and how little of the run
+# stands outside objdump's time.
 #
 # Usage: bench/run-bench.sh [-k kestab] [-r runs] [-u units -s symbols -t types]
 #   -k  the kestab binary (default: build/kestab, built with scripts/build.sh
@@ -9,16 +10,23 @@
 #   -u -s -t  size of the single image (default 150 units, 12000 symbols,
 #       9000 types); the doubled and quadrupled images scale all three
 #
-# Prints, each a median over the runs, measured in turns in this one
-# invocation:
+# The single image is built twice: as the capacity image (-gdwarf-2 -O0)
+# and from the same sources with -g -O2 (DWARF 5, location lists). For
+# each of the two it prints, each a median over the runs, measured in turns
+# in this one invocation:
 #   - the whole run (with arm-none-eabi-objdump making the listing) against
-#     arm-none-eabi-objdump -M reg-names-raw -d -S alone on the same image;
+#     arm-none-eabi-objdump -M reg-names-raw -d -S alone, and against the
+#     floor: that objdump and the own work started together as two
+#     independent processes, which is what overlapping them can reach;
 #   - the tool's own work (a toolkit whose objdump writes nothing) against
-#     arm-none-eabi-readelf --debug-dump=info,decodedline on the same image;
-#   - the own work on the image doubled and quadrupled, as ratios;
-#   - the peak resident memory of the own work on the single image.
-# Needs arm-none-eabi-gcc and python3 for the images and GNU time
-# (/usr/bin/time) for the memory figure: scripts/install-deps.sh bench.
+#     arm-none-eabi-readelf --debug-dump=info,decodedline;
+#   - the time from the start of kestab to the start of objdump, and from
+#     the end of objdump to the end of kestab (bench/timeline.c and
+#     bench/stamp_objdump.c, built here with the host's cc);
+# then the own work on the capacity image doubled and quadrupled, as
+# ratios, and the peak resident memory of the own work on all three.
+# Needs arm-none-eabi-gcc, python3, cc and GNU time (/usr/bin/time):
+# scripts/install-deps.sh bench.
 set -euo pipefail
 export LC_ALL=C
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -49,26 +57,41 @@ trap 'rm -rf "$work"' EXIT
 
 # The images, each in a directory with its sources, so that every unit is
 # kept and objdump -S finds the source text.
-for scale in 1 2 4; do
-  mkdir -p "$work/x$scale"
-  "$root/tests/fixtures/gen/make-large.sh" -o "$work/x$scale/img.tmp" -m "$work/x$scale/manifest" \
-    -s "$work/x$scale" $((units * scale)) $((symbols * scale)) $((types * scale)) >"$work/x$scale/built"
+make_image() {
+  local dir=$1 scale=$2
+  shift 2
+  mkdir -p "$work/$dir"
+  "$root/tests/fixtures/gen/make-large.sh" -o "$work/$dir/img.tmp" -m "$work/$dir/manifest" -s "$work/$dir" "$@" \
+    $((units * scale)) $((symbols * scale)) $((types * scale)) >"$work/$dir/built"
   # Sources older than the image: objdump -S then has no warning to give.
-  find "$work/x$scale" -name '*.c' -exec touch -d '2001-01-01' {} +
-done
+  find "$work/$dir" -name '*.c' -exec touch -d '2001-01-01' {} +
+  # The floor's own work reads a copy, so that it shares no file with objdump.
+  cp "$work/$dir/img.tmp" "$work/$dir/own.tmp"
+}
+make_image x1 1
+make_image x2 2
+make_image x4 4
+make_image o2 1 -g "-g -O2"
 
-# Two toolkits: the real objdump, and one that writes nothing.
-mkdir -p "$work/real/bin" "$work/null/bin"
+# The timing helpers.
+cc -O2 -o "$work/timeline" "$root/bench/timeline.c"
+cc -O2 -o "$work/stamp_objdump" "$root/bench/stamp_objdump.c"
+
+# Three toolkits: the real objdump, one that writes nothing, and the real
+# one behind the stand-in that notes when it started and ended.
+mkdir -p "$work/real/bin" "$work/null/bin" "$work/stamp/bin"
 ln -s "$(type -P arm-none-eabi-objdump)" "$work/real/bin/arm-elf-objdump"
 ln -s "$(type -P true)" "$work/null/bin/arm-elf-objdump"
-for kit in real null; do
+ln -s "$work/stamp_objdump" "$work/stamp/bin/arm-elf-objdump"
+for kit in real null stamp; do
   printf '%s\r\n\r\n%s\r\n"toolkitdir"="%s"\r\n' 'Windows Registry Editor Version 5.00' \
     '[HKEY_LOCAL_MACHINE\SOFTWARE\Quenrotech\Lumora\Defaults\Toolkits\GNUARM7 LPC2000]' \
     "$work/$kit" >"$work/$kit.reg"
 done
-export HOME=$work WINEPREFIX=$work/wine
+export HOME=$work WINEPREFIX=$work/wine REAL_OBJDUMP=arm-none-eabi-objdump
 
-# Wall time of one command in seconds, run in `dir` with its output dropped.
+# Wall time of one command in microseconds, run in `dir` with its output
+# dropped.
 seconds() {
   local dir=$1
   shift
@@ -82,6 +105,13 @@ whole() { KESTAB_REGISTRY=$work/real.reg "$kestab" img -q; }
 own() { KESTAB_REGISTRY=$work/null.reg "$kestab" img -q; }
 objdump_alone() { arm-none-eabi-objdump -M reg-names-raw -d -S img.tmp >img.lst 2>&1; }
 readelf_alone() { arm-none-eabi-readelf --debug-dump=info,decodedline img.tmp >img.txt 2>&1; }
+# objdump and the own work as two processes started together.
+floor() {
+  arm-none-eabi-objdump -M reg-names-raw -d -S img.tmp >img.lst 2>&1 &
+  KESTAB_REGISTRY=$work/null.reg "$kestab" own -q
+  wait
+}
+timeline() { (cd "$1" && KESTAB_REGISTRY=$work/stamp.reg "$work/timeline" "$work/stamp.txt" "$kestab" img -q); }
 
 median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 
@@ -89,34 +119,55 @@ declare -A samples
 # One warm-up round, then the measured rounds; the commands take turns so
 # that a change in the machine's load touches them all alike.
 for round in $(seq 0 "$runs"); do
-  for what in objdump whole readelf own own2 own4; do
-    case $what in
-      objdump) us=$(seconds "$work/x1" objdump_alone) ;;
-      whole) us=$(seconds "$work/x1" whole) ;;
-      readelf) us=$(seconds "$work/x1" readelf_alone) ;;
-      own) us=$(seconds "$work/x1" own) ;;
-      own2) us=$(seconds "$work/x2" own) ;;
-      own4) us=$(seconds "$work/x4" own) ;;
-    esac
-    [ "$round" -eq 0 ] || samples[$what]+="$us "
+  for img in x1 o2; do
+    for what in objdump whole floor readelf own; do
+      case $what in
+        objdump) us=$(seconds "$work/$img" objdump_alone) ;;
+        whole) us=$(seconds "$work/$img" whole) ;;
+        floor) us=$(seconds "$work/$img" floor) ;;
+        readelf) us=$(seconds "$work/$img" readelf_alone) ;;
+        own) us=$(seconds "$work/$img" own) ;;
+      esac
+      [ "$round" -eq 0 ] || samples[$img.$what]+="$us "
+    done
+    read -r spawn tail < <(timeline "$work/$img")
+    [ "$round" -eq 0 ] || { samples[$img.spawn]+="$spawn "; samples[$img.tail]+="$tail "; }
+  done
+  for img in x2 x4; do
+    us=$(seconds "$work/$img" own)
+    [ "$round" -eq 0 ] || samples[$img.own]+="$us "
   done
 done
 med() { tr ' ' '\n' <<<"${samples[$1]}" | grep . | median; }
-objdump=$(med objdump) whole=$(med whole) readelf=$(med readelf)
-own1=$(med own) own2=$(med own2) own4=$(med own4)
-
-peak_kib=$(cd "$work/x1" && KESTAB_REGISTRY=$work/null.reg /usr/bin/time -f %M "$kestab" img -q 2>&1 >/dev/null | tail -1)
+peak() { (cd "$work/$1" && KESTAB_REGISTRY=$work/null.reg /usr/bin/time -f %M "$kestab" img -q 2>&1 >/dev/null | tail -1); }
 
 echo "machine:  $(nproc) x $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)"
 echo "image:    $(sed 's/^[^:]*: //' "$work/x1/built"); x2 and x4 scale units, symbols and types"
-echo "summary:  $(cd "$work/x1" && KESTAB_REGISTRY=$work/real.reg "$kestab" img | tail -1)"
+echo "summary:  $(cd "$work/x1" && KESTAB_REGISTRY=$work/real.reg "$kestab" img | tail -1) (-O0), $(cd "$work/o2" && KESTAB_REGISTRY=$work/real.reg "$kestab" img | tail -1) (-O2)"
 echo "runs:     median of $runs"
-awk -v o="$objdump" -v w="$whole" -v r="$readelf" -v a="$own1" -v b="$own2" -v c="$own4" -v m="$peak_kib" '
+for img in x1 o2; do
+  label="capacity image, -gdwarf-2 -O0"
+  [ "$img" = o2 ] && label="the same sources, -g -O2"
+  echo "-- $label"
+  awk -v o="$(med $img.objdump)" -v w="$(med $img.whole)" -v f="$(med $img.floor)" -v r="$(med $img.readelf)" \
+      -v a="$(med $img.own)" -v sp="$(med $img.spawn)" -v tl="$(med $img.tail)" '
+  function ok(x) { return x ? "ok" : "MISSED" }
+  BEGIN {
+    printf "whole run        %8.3f s   objdump alone %8.3f s   ratio %.2f\n", w/1e6, o/1e6, w/o
+    printf "floor            %8.3f s   (objdump and own work started together)   ratio to objdump %.2f\n", f/1e6, f/o
+    printf "whole run / floor                                                  ratio %.2f (target <= 1.02) %s\n", w/f, ok(w/f <= 1.02)
+    printf "own work         %8.3f s   readelf       %8.3f s   ratio %.2f (target <= 0.60) %s\n", a/1e6, r/1e6, a/r, ok(a/r <= 0.60)
+    printf "start to objdump %8.2f ms  (target <= 1.00 ms) %s\n", sp/1e3, ok(sp <= 1000)
+    printf "after objdump    %8.2f ms  (target <= 1.50 ms) %s\n", tl/1e3, ok(tl <= 1500)
+  }'
+done
+m1=$(peak x1) m2=$(peak x2) m4=$(peak x4)
+echo "-- growth"
+awk -v a="$(med x1.own)" -v b="$(med x2.own)" -v c="$(med x4.own)" -v m1="$m1" -v m2="$m2" -v m4="$m4" '
 function ok(x) { return x ? "ok" : "MISSED" }
 BEGIN {
-  printf "whole run        %8.3f s   objdump alone %8.3f s   ratio %.2f (target <= 1.10) %s\n", w/1e6, o/1e6, w/o, ok(w/o <= 1.10)
-  printf "own work         %8.3f s   readelf       %8.3f s   ratio %.2f (target <= 1.00) %s\n", a/1e6, r/1e6, a/r, ok(a <= r)
   printf "own work, x2     %8.3f s   ratio to x1 %.2f (target <= 2.2) %s\n", b/1e6, b/a, ok(b/a <= 2.2)
   printf "own work, x4     %8.3f s   ratio to x2 %.2f (target <= 2.2) %s, to x1 %.2f\n", c/1e6, c/b, ok(c/b <= 2.2), c/a
-  printf "peak memory      %8.1f MiB (own work, single image; target < 64 MiB) %s\n", m/1024, ok(m < 64*1024)
+  printf "peak memory      %8.1f MiB (own work, x1; target <= 16 MiB) %s\n", m1/1024, ok(m1 <= 16*1024)
+  printf "peak memory, x2  %8.1f MiB ratio to x1 %.2f; x4 %.1f MiB ratio to x2 %.2f (target <= 2.2) %s\n", m2/1024, m2/m1, m4/1024, m4/m2, ok(m2/m1 <= 2.2 && m4/m2 <= 2.2)
 }'

@@ -24,6 +24,9 @@ target_link_libraries(kestab_core PUBLIC ${LIBDWARF_LIBRARY} ZLIB::ZLIB Threads:
 
 add_executable(kestab src/driver/main.cpp)
 target_link_libraries(kestab PRIVATE kestab_core)
+include(cmake/version.cmake)
+# Stripped: the program that is tested is the one that is shipped.
+target_link_options(kestab PRIVATE -s)
 
 if(KESTAB_TESTS)
   enable_testing()

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Cross-builds kestab.exe for Windows with MinGW-w64 and tests it under Wine:
 # libdwarf 2.3.1 from the shared third-party sources into a static prefix,
-# then kestab.exe (one file, statically linked) and its tests, run in a fresh
-# Wine prefix under the build directory.
+# then kestab.exe (one file, statically linked and stripped) and its tests,
+# run in a fresh Wine prefix under the build directory; then writes the
+# download, <build-dir>/kestab-<version>-windows-x64.zip (scripts/windows-zip.sh).
 # Usage: scripts/build-windows.sh [build-dir] [cmake options...]
 # (default build-windows/; KESTAB_WINDOWS_TESTS=0 builds without running)
 # LIBDWARF2_TARBALL names libdwarf-2.3.1.tar.xz when it is not in
-# ../shared/deps beside the repository.
+# ../shared/deps beside the repository, or another libdwarf source tarball
+# (one top directory) to build with.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-windows}
@@ -33,20 +35,26 @@ elapsed() { awk -v a="$1" -v b="$(seconds)" 'BEGIN { printf "%.1f s", b - a }'; 
 
 # libdwarf: static, without dwarfdump. Its decompression needs zlib and zstd
 # together and Debian has no MinGW zstd, so it is built without: compressed
-# debugging sections are refused by this build.
+# debugging sections are refused by this build. It is built again whenever
+# the tarball differs from the one the prefix was built from.
 prefix=$build/libdwarf-prefix
-if [ ! -f "$prefix/lib/libdwarf.a" ]; then
+source_sum=$(sha256sum "$tarball" | cut -d' ' -f1)
+if [ ! -f "$prefix/lib/libdwarf.a" ] || [ "$(cat "$prefix/source.sha256" 2>/dev/null)" != "$source_sum" ]; then
   start=$(seconds)
-  rm -rf "$build/libdwarf-2.3.1" "$build/libdwarf-build"
-  tar -xJf "$tarball" -C "$build"
-  cmake -S "$build/libdwarf-2.3.1" -B "$build/libdwarf-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  rm -rf "$prefix" "$build/libdwarf-source" "$build/libdwarf-build"
+  mkdir -p "$build/libdwarf-source"
+  tar -xJf "$tarball" -C "$build/libdwarf-source" --strip-components=1
+  cmake -S "$build/libdwarf-source" -B "$build/libdwarf-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release -DBUILD_DWARFDUMP=OFF -DBUILD_NON_SHARED=ON -DBUILD_SHARED=OFF \
     -DENABLE_DECOMPRESSION=OFF -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
   cmake --build "$build/libdwarf-build" -j"$(nproc)" >/dev/null
   cmake --install "$build/libdwarf-build" >/dev/null
-  echo "libdwarf 2.3.1 for Windows: $(elapsed "$start")"
+  echo "$source_sum" >"$prefix/source.sha256"
+  echo "libdwarf for Windows: $(elapsed "$start")"
 fi
 
+# A download is only ever left beside the program it was made from.
+rm -f "$build"/kestab-*-windows-x64.zip
 start=$(seconds)
 cmake -S "$root" -B "$build/kestab" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_PREFIX_PATH="$prefix" "$@" >/dev/null
 cmake --build "$build/kestab" -j"$(nproc)"
@@ -58,16 +66,20 @@ for exe in "$build/kestab/kestab.exe" "$build/kestab/tests/windows/kestab_window
     exit 1
   fi
 done
-[ "${KESTAB_WINDOWS_TESTS:-1}" = 1 ] || exit 0
 
-# A fresh Wine prefix of our own, so nothing of the machine's settings is
-# read and every run starts from the same registry.
-wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
-export WINEPREFIX=$build/kestab/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-rm -rf "$WINEPREFIX"
-start=$(seconds)
-"$wine" wineboot --init >/dev/null 2>&1
-echo "new Wine prefix: $(elapsed "$start")"
-start=$(seconds)
-(cd "$build/kestab" && ctest --output-on-failure -j"$(nproc)")
-echo "tests under Wine: $(elapsed "$start")"
+if [ "${KESTAB_WINDOWS_TESTS:-1}" = 1 ]; then
+  # A fresh Wine prefix of our own, so nothing of the machine's settings is
+  # read and every run starts from the same registry.
+  wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+  export WINEPREFIX=$build/kestab/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  rm -rf "$WINEPREFIX"
+  start=$(seconds)
+  "$wine" wineboot --init >/dev/null 2>&1
+  echo "new Wine prefix: $(elapsed "$start")"
+  start=$(seconds)
+  (cd "$build/kestab" && ctest --output-on-failure -j"$(nproc)")
+  echo "tests under Wine: $(elapsed "$start")"
+fi
+
+# The download, with the kestab.exe the tests ran.
+"$root/scripts/windows-zip.sh" "$build" "$tarball"

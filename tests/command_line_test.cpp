@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <regex>
 
+#include "driver/about.h"
 #include "driver/run.h"
 #include "support/test_support.h"
 
@@ -48,6 +50,44 @@ TEST(CommandLine, UsageAndInvalidOptions) {
     }
 }
 
+// --help and --version are answered only as the whole command line; any
+// other first argument, however it looks, is a file name.
+TEST(CommandLine, HelpAndVersionOnlyAsTheOneArgument) {
+    TempDir dir;
+    const ArgumentCase cases[] = {
+        {{"--help"}, 0, helpText()},
+        {{"--version"}, 0, versionText()},
+        {{"-q"}, 254, std::string(kBanner) + "Cannot open input file: -q.tmp\n"},
+        {{"--helpx"}, 254, std::string(kBanner) + "Cannot open input file: --helpx.tmp\n"},
+        {{"--VERSION"}, 254, std::string(kBanner) + "Cannot open input file: --VERSION.tmp\n"},
+        {{"--help", "extra"}, 255, "Invalid option: extra\n"},
+        {{"--version", "-q"}, 254, "Cannot open input file: --version.tmp\n"},
+    };
+    for (const auto& c : cases) {
+        const auto result = runKestab(c.args, dir.path(), noSettings(dir));
+        EXPECT_EQ(result.status, c.status) << testing::PrintToString(c.args);
+        EXPECT_EQ(result.out, c.out) << testing::PrintToString(c.args);
+        EXPECT_EQ(result.err, "") << testing::PrintToString(c.args);
+    }
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+    // The banner stays as it was; --version names the same version and the
+    // libdwarf it was built with; the usage covers what a user looks for.
+    EXPECT_EQ(bannerText(), kBanner);
+    EXPECT_TRUE(std::regex_match(versionText(), std::regex("kestab 1\\.01\nlibdwarf [0-9][0-9.]*\n")))
+        << versionText();
+    for (const char* part : {"Usage: kestab <filename> [-A] [-C] [-D] [-E] [-L] [-Q] [-U]\n", "-U  ", "Exit status:",
+                             "\n  255  ", "KESTAB_REGISTRY", "man kestab", "README.md"})
+        EXPECT_NE(helpText().find(part), std::string::npos) << part;
+}
+
+// Text that cannot be written is not a success.
+TEST(CommandLine, HelpToAFullDeviceFails) {
+    const auto result =
+        test::runProcess({"/bin/sh", "-c", "\"$0\" --help >/dev/full", test::kestabBinary().string()});
+    EXPECT_EQ(result.status, 255);
+    EXPECT_EQ(result.err, "kestab: cannot write to standard output\n");
+}
+
 TEST(CommandLine, MissingImageNamesTheTmpFileAndCreatesNoMap) {
     TempDir dir;
     test::writeFile(dir / "prog.MAP", "keep me");
@@ -57,7 +97,6 @@ TEST(CommandLine, MissingImageNamesTheTmpFileAndCreatesNoMap) {
         {{"prog", "-a", "-c", "-d", "-e"}, 254, std::string(kBanner) + "Cannot open input file: prog.tmp\n"},
         {{"prog", "-QU"}, 254, "Cannot open input file: prog.TMP\n"},
         {{"prog", "-q", "-u"}, 254, "Cannot open input file: prog.TMP\n"},
-        {{"-q"}, 254, std::string(kBanner) + "Cannot open input file: -q.tmp\n"},
         {{"blinky.elf"}, 254, std::string(kBanner) + "Cannot open input file: blinky.tmp\n"},
         {{"blinky."}, 254, std::string(kBanner) + "Cannot open input file: blinky.tmp\n"},
         {{"build.old/blinky"}, 254, std::string(kBanner) + "Cannot open input file: build.tmp\n"},

@@ -68,6 +68,11 @@ const AsmCase kCases[] = {
     // flag_present, high_pc as an offset before low_pc, .debug_loclists
     // lists of one and of two ranges.
     {"dwarf5_forms", 0, summary(2, 4, 2, 2), ""},
+    // A link-time unit named <artificial>, read after the compile-time unit
+    // its ref_addr origins point into: addrx1, DW_OP_addrx,
+    // DW_OP_GNU_addr_index, loclistx, a view pair; no row for an inlined
+    // copy's parameter, a DIE without origin, a function without low_pc.
+    {"lto_units", 0, summary(2, 9, 0, 2), ""},
     // Malformed images. A reference beyond its unit fails in the reader:
     // first on the pointer type, then on the variable.
     {"bad_typeref", 0, summary(2, 4, 0, 2),
@@ -104,6 +109,9 @@ struct RunDir {
             if (entry.path().extension() == ".c") fs::copy_file(entry.path(), run / entry.path().filename());
         }
         fs::copy_file(fixturePath("asm/" + image + ".tmp"), run / (image + ".tmp"));
+        // A file of the name GCC gives its link-time units: such a unit
+        // still names no source file.
+        test::writeFile(run / "<artificial>", "");
         env = test::scriptedToolkitEnv(temp.path());
     }
 };

@@ -145,6 +145,14 @@ GccCase modernBuild(const std::string& name, const std::string& build) {
                    "3 files, 19 symbols, 2 dimensions, 33 address entries", "modern"};
 }
 
+// The sensor firmware built by clang with DWARF 4 and DWARF 5 (addresses
+// through .debug_addr, location lists by index): both give one MAP file.
+GccCase sensorClangBuild(const std::string& name, const std::string& build) {
+    return GccCase{name, "tests/fixtures/gcc/sensor-clang-" + build + ".tmp", "tests/fixtures/gcc/sensor", "run",
+                   "gcc/sensor-clang.expected.MAP", {}, "", "", "",
+                   "5 files, 26 symbols, 5 dimensions, 162 address entries", "sensor-clang"};
+}
+
 GccCase withListOption(GccCase c, const std::string& option, const std::string& expectedStdout) {
     c.name += "ListOption";
     c.options = {option};
@@ -179,7 +187,13 @@ INSTANTIATE_TEST_SUITE_P(
                 "gcc/frame_thumb.expected.MAP", {}, "", "", "",
                 "2 files, 15 symbols, 2 dimensions, 29 address entries", ""},
         modernBuild("ModernDwarf2", "dw2"), modernBuild("ModernDwarf4", "dw4"), modernBuild("ModernDwarf5", "dw5"),
-        modernBuild("ModernDwarf5GccLineTable", "dw5-gcclines")),
+        modernBuild("ModernDwarf5GccLineTable", "dw5-gcclines"),
+        // -flto: the code in the <artificial> unit, its DIEs pointing into
+        // the compile-time units.
+        GccCase{"SensorLto", "tests/fixtures/gcc/sensor-lto.tmp", "tests/fixtures/gcc/sensor", "run",
+                "gcc/sensor-lto.expected.MAP", {}, "", "", "",
+                "5 files, 30 symbols, 10 dimensions, 163 address entries", ""},
+        sensorClangBuild("SensorClangDwarf4", "dw4"), sensorClangBuild("SensorClangDwarf5", "dw5")),
     [](const ::testing::TestParamInfo<GccCase>& p) { return p.param.name; });
 
 // Drops every line of a CR LF text that `drop` selects; a kept line has its

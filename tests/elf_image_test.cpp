@@ -54,15 +54,21 @@ struct Answers {
     int marker = 0;
     std::string damaged;
     bool atZero = false;  // an allocated section at address 0
+    std::string locationLists;  // .debug_loclists as read for the lists libdwarf refuses
 
     std::string text() const {
         std::string out = "kind " + std::to_string(kind) + " header32 " + std::to_string(header32) + " marker " +
                           std::to_string(marker) + " damaged '" + damaged + "' at zero " + std::to_string(atZero) +
-                          "\n";
+                          " loclists " + locationLists + "\n";
         for (const std::string& s : sections) out += "  " + s + "\n";
         return out;
     }
 };
+
+// What a debugSectionContents call gave.
+std::string sectionRead(bool read, const Bytes& contents, bool bigEndian) {
+    return read ? digest(contents.data(), contents.size()) + (bigEndian ? " big" : " little") : "<none>";
+}
 
 std::string sectionLine(std::uint32_t type, const char* name, const std::string& raw) {
     return std::to_string(type) + " " + (name != nullptr ? "'" + std::string(name) + "'" : "<unreadable>") + " " + raw;
@@ -83,6 +89,10 @@ Answers readerAnswers(const Bytes& bytes) {
     a.marker = elf::debugFormatMarker(image);
     if (a.header32) a.damaged = elf::damagedLibdwarfSection(image);
     if (a.header32) a.atZero = elf::allocatedSectionAtZero(image);
+    Bytes contents;
+    bool bigEndian = false;
+    a.locationLists = sectionRead(elf::debugSectionContents(image, ".debug_loclists", contents, bigEndian), contents,
+                                  bigEndian);
     return a;
 }
 
@@ -142,6 +152,10 @@ Answers libelfAnswers(const Bytes& bytes) {
                                                           : 0;
         if (a.header32) a.damaged = elf::damagedLibdwarfSection(elf);
         if (a.header32) a.atZero = elf::allocatedSectionAtZero(elf);
+        Bytes contents;
+        bool bigEndian = false;
+        a.locationLists = sectionRead(elf::debugSectionContents(elf, ".debug_loclists", contents, bigEndian),
+                                      contents, bigEndian);
         elf_end(elf);
     }
     ::close(fd);

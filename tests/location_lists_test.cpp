@@ -1,131 +1,128 @@
-// The location-list check made before libdwarf reads an image: lists
-// followed from hand-made units to their end, or to where they run past
-// their section.
-#include "elf/location_lists.h"
+// The reading of .debug_loclists lists that libdwarf refuses (those with
+// GCC's view pairs): which entries give a location, and that a damaged list
+// is never read past the section's end. The whole path, from the DIE to the
+// S line, is covered by the lto_units end-to-end case.
+#include "dwarf/location_lists.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
-namespace kestab::test {
+namespace kestab::dw {
 namespace {
 
-using elf::ListSection;
 using Bytes = std::vector<unsigned char>;
 
-constexpr std::uint8_t kData4 = 0x06, kSecOffset = 0x17, kExprloc = 0x18, kLoclistx = 0x22;
-
-void put32(Bytes& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
-}
-
-struct ListCase {
+struct ScanCase {
     const char* name;
-    int version;          // of the one unit
-    std::uint8_t form;    // of its DW_AT_location
-    std::uint32_t value;  // an offset, or the loclistx index
-    Bytes lists;          // .debug_loclists (version 5), else .debug_loc
-    ListSection expected;
-    bool withBase = false;  // DW_AT_loclists_base 0 before the location
+    Bytes list;  // read from offset 1: a byte of another list stands before it
+    bool complete;
+    bool hasViewPair;
+    unsigned locations;
+    Bytes firstExpression;
 };
 
-// One unit with one DIE: DW_AT_loclists_base (when asked), then
-// DW_AT_location in the case's form.
-void buildUnit(const ListCase& c, Bytes& info, Bytes& abbrev) {
-    abbrev = {1, 0x11, 0};
-    if (c.withBase) abbrev.insert(abbrev.end(), {0x8c, 0x01, kSecOffset});
-    abbrev.insert(abbrev.end(), {0x02, c.form, 0, 0, 0});
-    Bytes body;
-    if (c.version == 5) {
-        body = {5, 0, 1, 4};  // version, compile unit, address size
-        put32(body, 0);       // abbreviation offset
-    } else {
-        body = {static_cast<unsigned char>(c.version), 0};
-        put32(body, 0);
-        body.push_back(4);
-    }
-    body.push_back(1);  // the DIE's abbreviation code
-    if (c.withBase) put32(body, 0);
-    if (c.form == kLoclistx)
-        body.push_back(static_cast<unsigned char>(c.value));
-    else if (c.form == kExprloc)
-        body.insert(body.end(), {1, 0x50});
-    else
-        put32(body, c.value);
-    body.push_back(0);
-    info.clear();
-    put32(info, static_cast<std::uint32_t>(body.size()));
-    info.insert(info.end(), body.begin(), body.end());
+void PrintTo(const ScanCase& c, std::ostream* os) { *os << c.name; }
+
+class ScanLocationList : public ::testing::TestWithParam<ScanCase> {};
+
+TEST_P(ScanLocationList, CountsTheEntriesThatGiveALocation) {
+    const ScanCase& c = GetParam();
+    Bytes section{0x00};
+    section.insert(section.end(), c.list.begin(), c.list.end());
+    const ListScan scan = scanLocationList(section, 1, 4, false);
+    EXPECT_EQ(scan.complete, c.complete);
+    EXPECT_EQ(scan.hasViewPair, c.hasViewPair);
+    EXPECT_EQ(scan.locations, c.locations);
+    EXPECT_EQ(Bytes(scan.firstExpression.begin(), scan.firstExpression.end()), c.firstExpression);
 }
 
-TEST(LocationLists, ListsAreFollowedToTheirEndInsideTheSection) {
-    const Bytes end8(8, 0);
-    auto cat = [](Bytes a, const Bytes& b) {
-        a.insert(a.end(), b.begin(), b.end());
-        return a;
-    };
-    const ListCase cases[] = {
-        {"offset pair, end", 5, kSecOffset, 0, {4, 0, 0x10, 1, 0x50, 0}, ListSection::none},
-        {"expression length far past the end",
-         5,
-         kSecOffset,
-         0,
-         {4, 0, 0x10, 0xfe, 0xff, 4, 0x50, 0},
-         ListSection::loclists},
-        {"expression cut by the end", 5, kSecOffset, 0, {4, 0, 0x10, 2, 0x50}, ListSection::loclists},
-        {"no end-of-list entry", 5, kSecOffset, 0, {4, 0, 0x10, 1, 0x50}, ListSection::loclists},
-        {"base address, start and length, end",
-         5,
-         kSecOffset,
-         0,
-         {6, 0, 0x80, 0, 0, 8, 0, 0x80, 0, 0, 0x10, 1, 0x50, 0},
-         ListSection::none},
-        {"list starting past the section", 5, kSecOffset, 0x40, {0}, ListSection::loclists},
-        {"entry of a kind not known here: no answer", 5, kSecOffset, 0, {0x20, 0xff}, ListSection::none},
-        {"an expression, no list", 5, kExprloc, 0, {}, ListSection::none},
-        {"loclistx through the offset table",
-         5,
-         kLoclistx,
-         0,
-         {4, 0, 0, 0, 4, 0, 0x10, 1, 0x50, 0},
-         ListSection::none,
-         true},
-        {"loclistx past the offset table",
-         5,
-         kLoclistx,
-         5,
-         {4, 0, 0, 0, 4, 0, 0x10, 1, 0x50, 0},
-         ListSection::loclists,
-         true},
-        {"DWARF 2 entry, end", 2, kData4, 0, cat({8, 0x80, 0, 0, 0x10, 0x80, 0, 0, 1, 0, 0x50}, end8),
-         ListSection::none},
-        {"DWARF 2 base address selection", 2, kData4, 0,
-         cat({0xff, 0xff, 0xff, 0xff, 0, 0x80, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0, 1, 0, 0x50}, end8), ListSection::none},
-        {"DWARF 3 expression length past the end", 3, kData4, 0,
-         cat({8, 0x80, 0, 0, 0x10, 0x80, 0, 0, 0xff, 0xff, 0x50}, end8), ListSection::loc},
-        {"DWARF 4 data4 is a constant, no list", 4, kData4, 0x40, {}, ListSection::none},
-        {"DWARF 4 sec_offset past the section", 4, kSecOffset, 0x40, end8, ListSection::loc},
-    };
-    for (const ListCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        Bytes info, abbrev;
-        buildUnit(c, info, abbrev);
-        elf::LocationSections sections;
-        sections.info = info;
-        sections.abbrev = abbrev;
-        if (c.version == 5)
-            sections.loclists = c.lists;
-        else
-            sections.loc = c.lists;
-        EXPECT_EQ(elf::listRunningPastItsSection(sections), c.expected);
-        // Without the list section there is nothing to read past.
-        sections.loc.reset();
-        sections.loclists.reset();
-        EXPECT_EQ(elf::listRunningPastItsSection(sections), ListSection::none);
-    }
+INSTANTIATE_TEST_SUITE_P(
+    LocationLists, ScanLocationList,
+    ::testing::Values(
+        // GCC's -gvariable-location-views=incompat5: base address, view
+        // pair, offset pair (DW_OP_reg4), end of list.
+        ScanCase{"ViewPairBeforeOneRange",
+                 {0x06, 0x00, 0x10, 0x00, 0x00, 0x09, 0x00, 0x01, 0x04, 0x00, 0x10, 0x01, 0x54, 0x00},
+                 true, true, 1, {0x54}},
+        ScanCase{"TwoRanges",
+                 {0x09, 0x00, 0x01, 0x04, 0x00, 0x08, 0x01, 0x54, 0x09, 0x01, 0x02, 0x04, 0x08, 0x10, 0x01, 0x55,
+                  0x00},
+                 true, true, 2, {0x54}},
+        // Every other kind that gives a location, each with its operands,
+        // and the index base address.
+        ScanCase{"EveryLocatedKind",
+                 {0x01, 0x80, 0x01,                                                  // base_addressx 128
+                  0x02, 0x00, 0x01, 0x02, 0x7b, 0x7c,                                // startx_endx
+                  0x03, 0x00, 0x10, 0x01, 0x50,                                      // startx_length
+                  0x05, 0x01, 0x51,                                                  // default_location
+                  0x07, 0, 0, 0, 0, 0x10, 0, 0, 0, 0x01, 0x52,                       // start_end
+                  0x08, 0, 0, 0, 0, 0x90, 0x01, 0x01, 0x53, 0x00},                   // start_length
+                 true, false, 5, {0x7b, 0x7c}},
+        ScanCase{"EmptyList", {0x00}, true, false, 0, {}},
+        ScanCase{"NoEndOfList", {0x09, 0x00, 0x01}, false, true, 0, {}},
+        ScanCase{"ExpressionPastTheEnd", {0x09, 0x00, 0x01, 0x04, 0x00, 0x10, 0x05, 0x54, 0x00}, false, true, 0, {}},
+        ScanCase{"LebPastTheEnd", {0x09, 0x80, 0x80}, false, false, 0, {}},
+        ScanCase{"AddressPastTheEnd", {0x06, 0x00, 0x10}, false, false, 0, {}},
+        ScanCase{"UnknownKind", {0x09, 0x00, 0x01, 0x0a, 0x00}, false, true, 0, {}}),
+    [](const ::testing::TestParamInfo<ScanCase>& p) { return p.param.name; });
+
+TEST(LocationLists, ListOffsetPastTheSectionReadsNothing) {
+    const Bytes section{0x00, 0x00};
+    EXPECT_FALSE(scanLocationList(section, 2, 4, false).complete);
+    EXPECT_FALSE(scanLocationList(section, 1000, 4, false).complete);
 }
+
+// The offset table of a loclists unit, at base 4: entries count from the
+// base; one that is not in the section, or that points out of it, gives
+// nothing.
+TEST(LocationLists, IndexedListOffsetStaysInTheSection) {
+    const Bytes section{0xff, 0xff, 0xff, 0xff, 0x08, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00};
+    EXPECT_EQ(indexedListOffset(section, 4, 0, 4, false), std::optional<std::uint64_t>(12));
+    EXPECT_EQ(indexedListOffset(section, 4, 1, 4, false), std::nullopt);  // 0x100 past the end
+    EXPECT_EQ(indexedListOffset(section, 4, 2, 4, false), std::nullopt);  // entry cut off
+    EXPECT_EQ(indexedListOffset(section, 4, 0x4000000000000000, 4, false), std::nullopt);
+    EXPECT_EQ(indexedListOffset(section, 20, 0, 4, false), std::nullopt);
+    EXPECT_EQ(indexedListOffset(section, 0, 0, 0, false), std::nullopt);
+    const Bytes wide{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00};
+    EXPECT_EQ(indexedListOffset(wide, 0, 0, 8, true), std::optional<std::uint64_t>(8));
+}
+
+struct OperationCase {
+    const char* name;
+    Bytes expression;
+    std::optional<std::uint8_t> atom;  // none: nothing read
+    std::uint64_t operand;
+};
+
+void PrintTo(const OperationCase& c, std::ostream* os) { *os << c.name; }
+
+class FirstOperation : public ::testing::TestWithParam<OperationCase> {};
+
+TEST_P(FirstOperation, GivesTheOperandAsLibdwarfDoes) {
+    const OperationCase& c = GetParam();
+    const std::optional<LeadingOperation> op = firstOperation(c.expression, 4, false);
+    ASSERT_EQ(op.has_value(), c.atom.has_value());
+    if (!op) return;
+    EXPECT_EQ(op->atom, *c.atom);
+    EXPECT_EQ(op->operand, c.operand);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LocationLists, FirstOperation,
+    ::testing::Values(OperationCase{"Register", {0x54, 0x9f}, 0x54, 0},
+                      OperationCase{"BaseRegisterNegative", {0x7b, 0x7c}, 0x7b, 0xfffffffffffffffc},
+                      OperationCase{"FrameBaseWide", {0x91, 0x80, 0x7f}, 0x91, 0xffffffffffffff80},
+                      OperationCase{"Address", {0x03, 0x04, 0x20, 0x00, 0x00}, 0x03, 0x2004},
+                      OperationCase{"AddressIndex", {0xa1, 0x81, 0x01}, 0xa1, 129},
+                      OperationCase{"GnuAddressIndex", {0xfb, 0x02}, 0xfb, 2},
+                      OperationCase{"OtherOperation", {0x9c}, 0x9c, 0},
+                      OperationCase{"Empty", {}, std::nullopt, 0},
+                      OperationCase{"AddressCutOff", {0x03, 0x04, 0x20}, std::nullopt, 0},
+                      OperationCase{"LebCutOff", {0x7b, 0x80}, std::nullopt, 0}),
+    [](const ::testing::TestParamInfo<OperationCase>& p) { return p.param.name; });
 
 }  // namespace
-}  // namespace kestab::test
+}  // namespace kestab::dw

@@ -37,6 +37,31 @@ SymbolEntry symbol(MapModel& model, const std::string& name, std::uint32_t file,
     return entry;
 }
 
+// Lines made before their turn are kept in memory and copied later: the
+// copy must be the same bytes whatever the pieces and however many blocks
+// they fill (a piece larger than a block included).
+TEST(MapWriter, LinesKeptInMemoryAreWrittenUnchanged) {
+    std::string expected;
+    MapStream kept;
+    kept.keepInMemory();
+    for (std::size_t i = 0; i < 5000; ++i) {
+        const std::string piece(i % 97, static_cast<char>('a' + i % 26));
+        kept.write(piece);
+        kept.printf("%u", static_cast<unsigned>(i));
+        expected += piece + std::to_string(i);
+    }
+    const std::string large(200000, 'x');
+    kept.write(large);
+    expected += large;
+    const TextBlocks text = kept.take();
+    EXPECT_GT(text.blocks().size(), 3u);
+    EXPECT_EQ(written([&](MapStream& out) {
+                  out.write(text);
+                  out.write(kept.take());  // taken already: nothing more
+              }),
+              expected);
+}
+
 TEST(MapWriter, HeaderAndEndLine) {
     EXPECT_EQ(written([](MapStream& out) {
                   writeMapHeader(out);
@@ -67,9 +92,8 @@ TEST(MapWriter, FileLinesProbeConvertedPathThenLibraryDirectoryAndKeepNumbers) {
         return joined == "fw.lst" || joined == "c:\\work\\main.c" || joined == lib + "./crt0.c" ||
                joined == "./f10.c";
     };
-    testing::internal::CaptureStdout();
-    const std::string map = written([&](MapStream& out) { writeFileLines(model, out, lib, probe, true); });
-    const std::string echo = testing::internal::GetCapturedStdout();
+    std::string echo;
+    const std::string map = written([&](MapStream& out) { writeFileLines(model, out, lib, probe, &echo); });
     EXPECT_EQ(map,
               "File 0  : fw.lst\r\n"
               "File 1  : c:\\work\\main.c\r\n"
@@ -87,9 +111,8 @@ TEST(MapWriter, SymbolLinesWithFieldsDimsAndEcho) {
     model.symbols.push_back(symbol(model, "grid", 12, 0x0009, 0x4010, 1, 2));
     model.symbols.push_back(symbol(model, "empty", 130, 0x0008, 0x4020, 1, 5));
     model.symbols.push_back(symbol(model, "r", 1, 0x8400, 0, 3, 0));
-    testing::internal::CaptureStdout();
-    const std::string map = written([&](MapStream& out) { EXPECT_TRUE(writeSymbolLines(model, out, true)); });
-    const std::string echo = testing::internal::GetCapturedStdout();
+    std::string echo;
+    const std::string map = written([&](MapStream& out) { EXPECT_TRUE(writeSymbolLines(model, out, &echo)); });
     EXPECT_EQ(map,
               "S0   : F:001 T:0030 A:8000 1:0000 2:803e main\r\n"
               "S1   : F:002 T:8008 A:10000 1:ffffffff 2:0001 table Dims: 8\r\n"
@@ -109,7 +132,7 @@ TEST(MapWriter, DimensionRunPastTheListIsLeftOut) {
     MapModel model;
     model.dimensions = {1, 8, 9};  // the second count claims 9 sizes that are not there
     model.symbols.push_back(symbol(model, "bad", 1, 0x8008, 0, -1, 2));
-    EXPECT_EQ(written([&](MapStream& out) { writeSymbolLines(model, out, false); }),
+    EXPECT_EQ(written([&](MapStream& out) { writeSymbolLines(model, out, nullptr); }),
               "S0   : F:001 T:8008 A:0000 1:ffffffff 2:0009 bad\r\n");
 }
 
@@ -121,8 +144,8 @@ TEST(MapWriter, LineEndsInsideNamesAreWrittenAsQuestionMarks) {
     model.symbols.push_back(symbol(model, "x\ny\rz", 1, 0x30, 0x8000, 0, 0));
     const ExistenceProbe probe = [](std::string_view, std::string_view) { return true; };
     EXPECT_EQ(written([&](MapStream& out) {
-                  writeFileLines(model, out, "", probe, false);
-                  writeSymbolLines(model, out, false);
+                  writeFileLines(model, out, "", probe, nullptr);
+                  writeSymbolLines(model, out, nullptr);
               }),
               "File 0  : fw.lst\r\n"
               "File 1  : ./a??S0   : fake.c\r\n"

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "mapout/map_stream.h"
+#include "mapout/map_writer.h"
 #include "platform/file_probe.h"
 
 namespace kestab {
@@ -88,13 +90,10 @@ ListingResult generateListing(const ObjdumpCommand& command, std::int32_t& exitC
 
 ListingReport makeObjdumpListing(const ObjdumpCommand& command, const std::string& listingPath) {
     ListingReport report;
-    ListingScanner scanner;
+    ListingLines lines;
     report.result = generateListing(command, report.exitCode, listingPath, listingSchedule(),
-                                    [&scanner](std::string_view piece) {
-                                        if (!scanner.stopped()) scanner.feed(piece);
-                                    });
-    scanner.finish();
-    report.entries = scanner.takeEntries();
+                                    [&lines](std::string_view piece) { lines.feed(piece); });
+    report.lines = lines.finish();
     return report;
 }
 

@@ -6,10 +6,13 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "mapout/listing_scan.h"
+#include "mapout/map_stream.h"
+#include "mapout/map_writer.h"
 #include "platform/child_process.h"
 
 namespace kestab {
@@ -55,14 +58,38 @@ ListingResult generateListing(const ObjdumpCommand& command, std::int32_t& exitC
 struct ListingReport {
     ListingResult result;
     std::int32_t exitCode = 0;
-    std::vector<ListingEntry> entries;  // the scan of what was copied
+    // The MAP file's @ lines for the listing's code addresses, made while
+    // the listing streamed, so none of that work is left for after objdump.
+    TextBlocks lines;
 };
 
-// Makes the listing of a run into `listingPath` and scans it.
+// The listing's code addresses turned into the MAP file's @ lines as the
+// listing streams in, piece by piece, through the run's scanner and writer.
+class ListingLines {
+public:
+    ListingLines() { lines_.keepInMemory(); }
+    void feed(std::string_view piece) {
+        if (scanner_.stopped()) return;
+        scanner_.feed(piece);
+        writeListingLines(scanner_.takeEntries(), lines_);
+    }
+    // Scans what is left after the last piece; call once.
+    TextBlocks finish() {
+        scanner_.finish();
+        writeListingLines(scanner_.takeEntries(), lines_);
+        return lines_.take();
+    }
+
+private:
+    ListingScanner scanner_;
+    MapStream lines_;
+};
+
+// Makes the listing of a run into `listingPath` and its @ lines.
 using ListingMaker = std::function<ListingReport(const ObjdumpCommand& command, const std::string& listingPath)>;
 
 // The run's own maker: the objdump run with generateListing, its output
-// scanned as it streams; the listing file is never read back.
+// turned into @ lines as it streams; the listing file is never read back.
 ListingReport makeObjdumpListing(const ObjdumpCommand& command, const std::string& listingPath);
 
 // The listing made on a thread of its own, started at construction.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "driver/about.h"
 #include "driver/listing_generator.h"
 #include "driver/toolkit_settings.h"
 #include "dwarf/debug_reader.h"
@@ -93,11 +94,38 @@ ImageReading readImage(DebugReader& reader, int imageFd, MapModel& model, const 
     reading.collected = collectCompilationUnits(reader, model, CollectOptions{libraryDir, platform::fileExists});
     if (!reading.collected) return reading;
     TypeResolver::run(model);
+    // The type rows only serve to resolve the symbols' types: their room is
+    // given back before the MAP file's lines are made.
+    model.types = TypeTable();
     reading.linesComplete = collectAddressLines(reader, model);
     // The model holds all it needs: releasing libdwarf's memory now keeps
     // that work beside objdump too.
     reading.closeMessage = reader.close();
     return reading;
+}
+
+// The lines of the MAP file that do not depend on the listing, made while
+// objdump still runs: every line but the header, the File line of file 0
+// (the listing, or the placeholder when there is none) and the listing's
+// own @ lines.
+struct EarlyLines {
+    TextBlocks fileLines;  // the File lines of the source files
+    std::string fileEcho;  // their F lines for standard output, under L
+    TextBlocks symbolAndLineTableLines;
+    std::string symbolEcho;  // the S lines for standard output, under L
+    bool symbolsWritten = false;
+};
+
+EarlyLines makeEarlyLines(MapModel& model, const std::string& libraryDir, bool listFlag) {
+    EarlyLines early;
+    MapStream out;
+    out.keepInMemory();
+    writeFileLines(model, out, libraryDir, platform::fileExists, listFlag ? &early.fileEcho : nullptr, 1);
+    early.fileLines = out.take();
+    early.symbolsWritten = writeSymbolLines(model, out, listFlag ? &early.symbolEcho : nullptr);
+    if (early.symbolsWritten) writeLineTableLines(model, out);
+    early.symbolAndLineTableLines = out.take();
+    return early;
 }
 
 // objdump opens the image by its name. When that name stands for another
@@ -131,14 +159,19 @@ void reportListing(const ListingReport& listing, MapModel& model) {
 
 // The MAP file after the reading, in its designed order. A failed pass
 // leaves the lines written so far, without the end line.
-int writeMap(MapModel& model, const ImageReading& reading, const ListingReport& listing, RunFiles& files,
-             bool listFlag) {
+int writeMap(const MapModel& model, const ImageReading& reading, const EarlyLines& early,
+             const ListingReport& listing, RunFiles& files, bool listFlag) {
     writeMapHeader(files.map);
-    writeFileLines(model, files.map, files.libraryDir, platform::fileExists, listFlag);
-    if (!writeSymbolLines(model, files.map, listFlag)) return kExitFailure;
-    writeLineTableLines(model, files.map);
-    if (!reading.linesComplete || !listing.result.made) return kExitFailure;
-    writeListingLines(listing.entries, files.map);
+    std::string fileZeroEcho;
+    writeFileLines(model, files.map, files.libraryDir, platform::fileExists, listFlag ? &fileZeroEcho : nullptr, 0,
+                   1);
+    files.map.write(early.fileLines);
+    std::fputs(fileZeroEcho.c_str(), stdout);
+    std::fputs(early.fileEcho.c_str(), stdout);
+    std::fputs(early.symbolEcho.c_str(), stdout);
+    files.map.write(early.symbolAndLineTableLines);
+    if (!early.symbolsWritten || !reading.linesComplete || !listing.result.made) return kExitFailure;
+    files.map.write(listing.lines);
     writeMapEnd(files.map);
     return 0;
 }
@@ -152,6 +185,14 @@ int finishRun(const ImageReading& reading, RunFiles& files, const MapModel& mode
     files.image.reset();
     printSummary(model, quiet);
     return 0;
+}
+
+// --help and --version succeed only when their text reached standard output
+// (not, for instance, with kestab --help >/dev/full).
+int printAbout(const std::string& text) {
+    if (std::fputs(text.c_str(), stdout) != EOF && std::fflush(stdout) == 0) return 0;
+    std::fprintf(stderr, "kestab: cannot write to standard output\n");
+    return kExitFailure;
 }
 
 }  // namespace
@@ -215,18 +256,20 @@ int runMapGenerator(const RunOptions& options, const ListingMaker& makeListing) 
                           makeListing ? makeListing : makeObjdumpListing);
     DebugReader reader;
     const ImageReading reading = readImage(reader, files.image.get(), model, files.libraryDir);
+    const EarlyLines early = reading.collected ? makeEarlyLines(model, files.libraryDir, options.listFlag) : EarlyLines{};
     ListingReport listing = listingJob.finish();
 
     confirmListedImage(listing, files);
     reportListing(listing, model);
     std::fputs(reading.readerMessages.c_str(), stdout);
     if (!reading.collected) return kExitFailure;
-    const int status = writeMap(model, reading, listing, files, options.listFlag);
+    const int status = writeMap(model, reading, early, listing, files, options.listFlag);
     if (status != 0) return status;
     return finishRun(reading, files, model, options.quietFlag);
 }
 
 int kestabMain(int argc, const char* const* argv) {
+    if (const auto about = aboutRequest(argc, argv)) return printAbout(*about);
     RunOptions options;
     for (int i = 2; i < argc; ++i) {
         if (!applyOptionArgument(argv[i], options)) {
@@ -234,7 +277,7 @@ int kestabMain(int argc, const char* const* argv) {
             return kExitFailure;
         }
     }
-    if (!options.quietFlag) std::printf("ELF Map file generator, version 1.01\n");
+    if (!options.quietFlag) std::fputs(bannerText().c_str(), stdout);
     if (argc < 2) {
         std::printf("\nUsage: KESTAB <filename>\n\n");
         return kExitFailure;

@@ -41,8 +41,9 @@ DerivedNames deriveNames(std::string_view argument, bool upperCase);
 // (the objdump when empty).
 int runMapGenerator(const RunOptions& options, const ListingMaker& makeListing = {});
 
-// The command line as the process gets it: prints the banner, the usage or
-// an invalid option, then runs. Returns the exit status.
+// The command line as the process gets it: answers --help or --version as
+// the only argument; otherwise prints the banner, the usage or an invalid
+// option, then runs. Returns the exit status.
 int kestabMain(int argc, const char* const* argv);
 
 }  // namespace kestab

@@ -87,8 +87,8 @@ namespace {
 
 // The number of entries of a location list that give a location, and in
 // `first` the index of the first of them. A .debug_loclists list (DWARF 5)
-// also has base-address entries and its end-of-list entry among the
-// entries libdwarf counts; they give none.
+// also has base-address entries, GCC's view pairs and its end-of-list entry
+// among the entries libdwarf counts; they give none.
 Dwarf_Unsigned countLocationEntries(Dwarf_Debug dbg, Dwarf_Loc_Head_c head, Dwarf_Unsigned count,
                                     Dwarf_Unsigned& first) {
     unsigned int listKind = DW_LKIND_unknown;
@@ -99,27 +99,17 @@ Dwarf_Unsigned countLocationEntries(Dwarf_Debug dbg, Dwarf_Loc_Head_c head, Dwar
         const Answer answer = readLocationEntry(dbg, head, i, entry);
         if (answer.ok() && listKind == DW_LKIND_loclists &&
             (entry.kind == DW_LLE_end_of_list || entry.kind == DW_LLE_base_address ||
-             entry.kind == DW_LLE_base_addressx))
+             entry.kind == DW_LLE_base_addressx || entry.kind == kLleGnuViewPair))
             continue;
         if (located++ == 0) first = i;
     }
     return located;
 }
 
-// The first operation of a location description, if it is one of the three
-// kinds the MAP file shows.
-bool decodeFirstOperation(Dwarf_Debug dbg, Dwarf_Locdesc_c description, Location& location) {
-    Dwarf_Small atom = 0;
-    Dwarf_Unsigned operand1 = 0;
-    Dwarf_Unsigned operand2 = 0;
-    Dwarf_Unsigned operand3 = 0;
-    Dwarf_Unsigned branchOffset = 0;
-    const Answer operation = ask(dbg, [&](Dwarf_Error* err) {
-        return dwarf_get_location_op_value_c(description, 0, &atom, &operand1, &operand2, &operand3,
-                                             &branchOffset, err);
-    });
-    if (!operation.ok()) return false;
-
+// One operation, with its first operand, if it is one of the kinds the MAP
+// file shows. An index into .debug_addr is looked up in the table of
+// `die`'s unit.
+bool decodeOperation(const Die& die, Dwarf_Small atom, Dwarf_Unsigned operand1, Location& location) {
     if (atom >= DW_OP_reg0 && atom <= DW_OP_reg31) {
         location.registerByte = static_cast<std::uint8_t>(atom - DW_OP_reg0);
         location.inRegister = true;
@@ -135,6 +125,12 @@ bool decodeFirstOperation(Dwarf_Debug dbg, Dwarf_Locdesc_c description, Location
         location.frameOffset = static_cast<std::int32_t>(static_cast<std::uint32_t>(operand1));
         return false;
     }
+    if (atom == DW_OP_addrx || atom == DW_OP_GNU_addr_index) {
+        Dwarf_Addr address = 0;
+        if (!die.addressAtIndex(operand1, address).ok()) return false;
+        operand1 = address;
+        atom = DW_OP_addr;
+    }
     if (atom == DW_OP_addr) {
         location.operand = static_cast<std::uint32_t>(operand1);
         location.registerByte = kAddressRegisterByte;
@@ -143,24 +139,90 @@ bool decodeFirstOperation(Dwarf_Debug dbg, Dwarf_Locdesc_c description, Location
     return false;
 }
 
+// The first operation of a location description, decoded as above.
+bool decodeFirstOperation(const Die& die, Dwarf_Locdesc_c description, Location& location) {
+    Dwarf_Small atom = 0;
+    Dwarf_Unsigned operand1 = 0;
+    Dwarf_Unsigned operand2 = 0;
+    Dwarf_Unsigned operand3 = 0;
+    Dwarf_Unsigned branchOffset = 0;
+    const Answer operation = ask(die.debug(), [&](Dwarf_Error* err) {
+        return dwarf_get_location_op_value_c(description, 0, &atom, &operand1, &operand2, &operand3,
+                                             &branchOffset, err);
+    });
+    return operation.ok() && decodeOperation(die, atom, operand1, location);
+}
+
+// The offset in .debug_loclists of the list a DW_FORM_sec_offset or
+// DW_FORM_loclistx location names.
+std::optional<std::uint64_t> listOffset(const Die& die, const Attribute& attr, Dwarf_Half form,
+                                        std::span<const unsigned char> section, unsigned offsetSize,
+                                        bool bigEndian) {
+    std::uint32_t value = 0;
+    if (form == DW_FORM_sec_offset) {
+        if (!attr.reference(value).ok()) return std::nullopt;
+        return value;
+    }
+    Dwarf_Unsigned index = 0;
+    Dwarf_Off unitOffset = 0;
+    Die unit;
+    if (!attr.unsignedConstant(index).ok() || !die.unitDieOffset(unitOffset).ok() ||
+        !Die::atOffset(die.debug(), unitOffset, unit).ok())
+        return std::nullopt;
+    std::optional<std::uint64_t> base;
+    unit.attributes().visit([&](const Attribute& unitAttr) {
+        if (unitAttr.number() == DW_AT_loclists_base && unitAttr.reference(value).ok()) base = value;
+    });
+    if (!base) return std::nullopt;
+    return indexedListOffset(section, *base, index, offsetSize, bigEndian);
+}
+
+// A DWARF 5 location list that libdwarf refused, read from the section's
+// bytes when it holds view pairs: true or false as decodeLocation answers,
+// nothing when it is not such a list (libdwarf's refusal then stands).
+std::optional<bool> decodeViewPairList(const Die& die, const Attribute& attr, LocationListSection& lists,
+                                       Location& location) {
+    const std::optional<Dwarf_Half> form = attr.form();
+    Dwarf_Half version = 0;
+    Dwarf_Half offsetSize = 0;
+    Dwarf_Half addressSize = 0;
+    if ((form != DW_FORM_sec_offset && form != DW_FORM_loclistx) || !die.unitVersion(version, offsetSize).ok() ||
+        version < 5 || !die.addressSize(addressSize).ok())
+        return std::nullopt;
+    bool bigEndian = false;
+    const std::vector<unsigned char>* section = lists.contents(bigEndian);
+    if (section == nullptr) return std::nullopt;
+    const std::optional<std::uint64_t> offset = listOffset(die, attr, *form, *section, offsetSize, bigEndian);
+    if (!offset) return std::nullopt;
+    const ListScan scan = scanLocationList(*section, *offset, addressSize, bigEndian);
+    if (!scan.complete || !scan.hasViewPair) return std::nullopt;
+    if (scan.locations != 1) return false;
+    const std::optional<LeadingOperation> first = firstOperation(scan.firstExpression, addressSize, bigEndian);
+    return first && decodeOperation(die, first->atom, first->operand, location);
+}
+
 }  // namespace
 
-bool decodeLocation(const Attribute& attr, Location& location) {
+bool decodeLocation(const Die& die, const Attribute& attr, LocationListSection& lists, Location& location) {
     location = Location{};
     const Dwarf_Debug dbg = attr.debug();
     Dwarf_Loc_Head_c rawHead = nullptr;
     Dwarf_Unsigned count = 0;
-    const Answer answer = ask(dbg, onError("Function dwarf_loclist() failed(%d)", kCode), [&](Dwarf_Error* err) {
-        return dwarf_get_loclist_c(attr.get(), &rawHead, &count, err);
-    });
+    const Answer answer =
+        ask(dbg, [&](Dwarf_Error* err) { return dwarf_get_loclist_c(attr.get(), &rawHead, &count, err); });
     const LocHeadOwner head(dbg, answer.ok() ? rawHead : nullptr);
+    if (answer.error()) {
+        if (const std::optional<bool> read = decodeViewPairList(die, attr, lists, location)) return *read;
+        constexpr Report kListFailed = onError("Function dwarf_loclist() failed(%d)", kCode);
+        kListFailed.print(answer);
+    }
     if (!answer.ok()) return false;
     Dwarf_Unsigned index = 0;
     if (countLocationEntries(dbg, head.get(), count, index) != 1) return false;
 
     LocationEntry entry;
     if (!readLocationEntry(dbg, head.get(), index, entry).ok() || entry.operationCount == 0) return false;
-    return decodeFirstOperation(dbg, entry.description, location);
+    return decodeFirstOperation(die, entry.description, location);
 }
 
 }  // namespace kestab::dw

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "dwarf/die.h"
+#include "dwarf/location_lists.h"
 #include "tables/map_model.h"
 
 namespace kestab::dw {
@@ -61,8 +62,11 @@ struct LocationEntry {
 Answer readLocationEntry(Dwarf_Debug dbg, Dwarf_Loc_Head_c head, Dwarf_Unsigned index, LocationEntry& entry);
 
 // Decodes the first operation of a single location description (a location
-// list with exactly one address range counts, whatever base-address and
-// end-of-list entries it has): DW_OP_regN, DW_OP_bregN or DW_OP_addr.
-bool decodeLocation(const Attribute& attr, Location& location);
+// list with exactly one address range counts, whatever base-address,
+// view-pair and end-of-list entries it has): DW_OP_regN, DW_OP_bregN or
+// DW_OP_addr, and DW_OP_addrx or DW_OP_GNU_addr_index read as DW_OP_addr of
+// the address they index. `die` holds the attribute; a list libdwarf
+// refuses for its view pairs is read from `lists`.
+bool decodeLocation(const Die& die, const Attribute& attr, LocationListSection& lists, Location& location);
 
 }  // namespace kestab::dw

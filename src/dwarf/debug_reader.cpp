@@ -8,6 +8,12 @@
 #include "elf/image_open.h"
 #include "tables/text_format.h"
 
+#ifdef KESTAB_HAVE_LIBELF
+#include "elf/section_guard.h"
+#else
+#include "elf/image_checks.h"
+#endif
+
 namespace kestab {
 
 namespace {
@@ -19,7 +25,11 @@ using elf::Refusal;
 ImageCheck checkImage(int fd, DebugReader::Handles& handles) { return elf::checkImage(fd, handles.elf); }
 Elf* elfOf(DebugReader::Handles& handles) { return handles.elf.get(); }
 #else
-ImageCheck checkImage(int fd, DebugReader::Handles&) { return elf::checkImage(fd); }
+ImageCheck checkImage(int fd, DebugReader::Handles& handles) {
+    ImageCheck check = elf::checkImage(fd);
+    handles.image = check.image;
+    return check;
+}
 Elf* elfOf(DebugReader::Handles&) { return nullptr; }
 #endif
 
@@ -60,6 +70,15 @@ void sayRefusal(std::string* held, const ImageCheck& check, int fd) {
 
 }  // namespace
 
+bool DebugReader::Handles::debugSection(std::string_view name, std::vector<unsigned char>& contents,
+                                        bool& bigEndian) const {
+#ifdef KESTAB_HAVE_LIBELF
+    return elf::debugSectionContents(elf.get(), name, contents, bigEndian);
+#else
+    return image && elf::debugSectionContents(*image, name, contents, bigEndian);
+#endif
+}
+
 DebugReader::DebugReader() : handles_(std::make_unique<Handles>()) {}
 
 DebugReader::~DebugReader() = default;
@@ -95,6 +114,8 @@ std::string DebugReader::close() {
     const int code = handles_->dbg.reset();
 #ifdef KESTAB_HAVE_LIBELF
     handles_->elf.reset();
+#else
+    handles_->image.reset();
 #endif
     if (code != DW_DLV_OK) return "dwarf_finish failed. Function return: " + std::to_string(code);
     return {};

@@ -119,6 +119,28 @@ Answer Die::unitOffset(Dwarf_Off& offset, const Report& report) const {
     return ask(debug(), report, [&](Dwarf_Error* err) { return dwarf_die_CU_offset(get(), &offset, err); });
 }
 
+Answer Die::unitDieOffset(Dwarf_Off& offset, const Report& report) const {
+    return ask(debug(), report, [&](Dwarf_Error* err) { return dwarf_CU_dieoffset_given_die(get(), &offset, err); });
+}
+
+Answer Die::unitVersion(Dwarf_Half& version, Dwarf_Half& offsetSize, const Report& report) const {
+    // Answers no error descriptor.
+    const int code = dwarf_get_version_of_die(get(), &version, &offsetSize);
+    Answer answer;
+    answer.code = code;
+    report.print(answer);
+    return answer;
+}
+
+Answer Die::addressSize(Dwarf_Half& size, const Report& report) const {
+    return ask(debug(), report, [&](Dwarf_Error* err) { return dwarf_get_die_address_size(get(), &size, err); });
+}
+
+Answer Die::addressAtIndex(Dwarf_Unsigned index, Dwarf_Addr& address, const Report& report) const {
+    return ask(debug(), report,
+               [&](Dwarf_Error* err) { return dwarf_debug_addr_index_to_addr(get(), index, &address, err); });
+}
+
 AttributeList Die::attributes(const Report& report) const {
     Dwarf_Attribute* attrs = nullptr;
     Dwarf_Signed count = 0;

@@ -108,6 +108,14 @@ public:
     Answer offset(Dwarf_Off& offset, const Report& report = {}) const;
     // The offset from the start of the DIE's unit.
     Answer unitOffset(Dwarf_Off& offset, const Report& report = {}) const;
+    // The .debug_info offset of the DIE of the unit the DIE stands in.
+    Answer unitDieOffset(Dwarf_Off& offset, const Report& report = {}) const;
+    // The DWARF version and offset size (4 or 8) of the DIE's unit.
+    Answer unitVersion(Dwarf_Half& version, Dwarf_Half& offsetSize, const Report& report = {}) const;
+    // The size of an address in the DIE's unit.
+    Answer addressSize(Dwarf_Half& size, const Report& report = {}) const;
+    // Entry `index` of the DIE's unit's .debug_addr table (DW_AT_addr_base).
+    Answer addressAtIndex(Dwarf_Unsigned index, Dwarf_Addr& address, const Report& report = {}) const;
     // The attributes; an empty list when they cannot be read.
     AttributeList attributes(const Report& report = {}) const;
     // A unit DIE's source-file names, in file-number order.

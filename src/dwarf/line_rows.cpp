@@ -112,6 +112,14 @@ Dwarf_Unsigned LineTables::decode(const Die& unit) {
     return version;
 }
 
+Dwarf_Unsigned LineTables::version(const Die& unit) {
+    Dwarf_Off offset = 0;
+    if (unit.offset(offset).ok()) {
+        if (const auto kept = units_.find(offset); kept != units_.end()) return kept->second.version;
+    }
+    return decode(unit);
+}
+
 void LineTables::forEachRow(const Die& die, const std::function<void(const LineRow&)>& visit) {
     Dwarf_Off offset = 0;
     const auto kept = die.offset(offset).ok() ? units_.find(offset) : units_.end();

@@ -29,6 +29,9 @@ public:
     // Answers the table's version, 0 when it cannot be read. Failed calls
     // are not reported now: their messages are held for forEachRow.
     Dwarf_Unsigned decode(const Die& unit);
+    // The version of the unit's line table: the one kept when it was
+    // decoded, else decode's answer.
+    Dwarf_Unsigned version(const Die& unit);
 
     // Prints the messages held for `unit` on standard error, then visits
     // its rows in table order and forgets them. A unit that was never

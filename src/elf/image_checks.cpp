@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "elf/byte_reader.h"
-#include "elf/location_lists.h"
+#include "elf/location_list_guard.h"
 
 namespace kestab::elf {
 
@@ -115,6 +115,18 @@ bool allocatedSectionAtZero(const ElfImage& image) {
     for (std::uint32_t index = 1; index < image.sectionCount(); ++index) {
         const Section section = *image.section(index);
         if ((section.flags & kAllocated) != 0 && section.addr == 0 && section.size > 0) return true;
+    }
+    return false;
+}
+
+bool debugSectionContents(const ElfImage& image, std::string_view name, std::vector<unsigned char>& contents,
+                          bool& bigEndian) {
+    if (!image.has32BitHeader() || !name.starts_with(".debug")) return false;
+    bigEndian = image.bigEndian();
+    const std::string gnuName = ".z" + std::string(name.substr(1));
+    for (const std::string_view wanted : {name, std::string_view(gnuName)}) {
+        if (const std::optional<Section> section = image.findSection(wanted))
+            return image.contents(*section, wanted, contents);
     }
     return false;
 }

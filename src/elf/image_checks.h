@@ -28,7 +28,7 @@ int debugFormatMarker(const ElfImage& image);
 // a walk over the image's sections meets them (the ELF reader's walk here,
 // libelf's in section_guard.h): range and location lists, where damaged
 // unit headers make libdwarf free the same block twice, and location lists
-// whose entries run past their section (location_lists.h), which libdwarf
+// whose entries run past their section (location_list_guard.h), which libdwarf
 // reads beyond. Section names are taken with ".debug_" or, compressed the
 // GNU way, ".zdebug_".
 class LibdwarfGuard {
@@ -61,5 +61,12 @@ std::string damagedLibdwarfSection(const ElfImage& image);
 
 // Whether some allocated section of a size above 0 starts at address 0.
 bool allocatedSectionAtZero(const ElfImage& image);
+
+// The contents of the section `name` (".debug_...") or, when there is none,
+// of its GNU-compressed form (".zdebug_..."), found as findSection finds
+// them, as a DWARF reader sees them (inflated), and the image's byte order.
+// False when neither is there or the contents cannot be read.
+bool debugSectionContents(const ElfImage& image, std::string_view name, std::vector<unsigned char>& contents,
+                          bool& bigEndian);
 
 }  // namespace kestab::elf

@@ -20,10 +20,17 @@ namespace kestab::elf {
 namespace {
 
 ImageCheck refused(Refusal refusal, std::string damagedSection = {}) {
-    return ImageCheck{refusal, std::move(damagedSection), false};
+    ImageCheck check;
+    check.refusal = refusal;
+    check.damagedSection = std::move(damagedSection);
+    return check;
 }
 
-ImageCheck accepted(bool sectionAtZero) { return ImageCheck{Refusal::none, {}, sectionAtZero}; }
+ImageCheck accepted(bool sectionAtZero) {
+    ImageCheck check;
+    check.sectionAtZero = sectionAtZero;
+    return check;
+}
 
 }  // namespace
 
@@ -85,12 +92,14 @@ ImageCheck checkImage(int fd, ElfHandle& handle) {
 ImageCheck checkImage(int fd) {
     std::vector<unsigned char> bytes;
     if (!platform::readWholeFile(fd, bytes)) return refused(Refusal::begin);
-    const ElfImage image(std::move(bytes));
-    if (image.kind() != Kind::Elf) return refused(Refusal::notElf);
-    if (debugFormatMarker(image) < 3) return refused(Refusal::notDwarf);
-    std::string damaged = damagedLibdwarfSection(image);
+    auto image = std::make_shared<const ElfImage>(std::move(bytes));
+    if (image->kind() != Kind::Elf) return refused(Refusal::notElf);
+    if (debugFormatMarker(*image) < 3) return refused(Refusal::notDwarf);
+    std::string damaged = damagedLibdwarfSection(*image);
     if (!damaged.empty()) return refused(Refusal::damaged, std::move(damaged));
-    return accepted(allocatedSectionAtZero(image));
+    ImageCheck check = accepted(allocatedSectionAtZero(*image));
+    check.image = std::move(image);
+    return check;
 }
 
 #endif

@@ -5,11 +5,14 @@
 // with the same answers.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "elf/handle.h"
 
 namespace kestab::elf {
+
+class ElfImage;
 
 // Why an image is refused.
 enum class Refusal { none, libraryVersion, begin, notElf, notDwarf, damaged };
@@ -19,6 +22,11 @@ struct ImageCheck {
     std::string damagedSection;  // with Refusal::damaged
     // Some allocated section of a size above 0 starts at address 0.
     bool sectionAtZero = false;
+#ifndef KESTAB_HAVE_LIBELF
+    // The image as read, kept for the sections read later
+    // (image_checks.h's debugSectionContents).
+    std::shared_ptr<const ElfImage> image;
+#endif
 };
 
 #ifdef KESTAB_HAVE_LIBELF
@@ -34,6 +42,7 @@ bool allocatedSectionAtZero(Elf* elf);
 #else
 // Reads the image on `fd` whole and checks it.
 ImageCheck checkImage(int fd);
+
 #endif
 
 }  // namespace kestab::elf

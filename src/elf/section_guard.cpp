@@ -48,28 +48,65 @@ bool sectionContents(Elf_Scn* section, const GElf_Shdr& header, bool gnuCompress
     return true;
 }
 
-}  // namespace
-
-std::string damagedLibdwarfSection(Elf* elf) {
-    GElf_Ehdr elfHeader;
-    if (gelf_getehdr(elf, &elfHeader) == nullptr) return {};
-    const bool bigEndian = elfHeader.e_ident[EI_DATA] == ELFDATA2MSB;
+// Calls `visit(section, header, name)` for each section whose header and
+// name can be read, in index order, until it answers true.
+template <class Visit>
+void visitSections(Elf* elf, Visit&& visit) {
     std::size_t namesIndex = 0;
-    if (elf_getshdrstrndx(elf, &namesIndex) != 0) return {};
-    LibdwarfGuard guard(bigEndian);
+    if (elf_getshdrstrndx(elf, &namesIndex) != 0) return;
     Elf_Scn* section = nullptr;
-    std::vector<unsigned char> contents;
     while ((section = elf_nextscn(elf, section)) != nullptr) {
         GElf_Shdr header;
         if (gelf_getshdr(section, &header) == nullptr) continue;
         const char* rawName = elf_strptr(elf, namesIndex, header.sh_name);
-        if (rawName == nullptr) continue;
-        const std::string_view name(rawName);
-        if (!LibdwarfGuard::reads(name)) continue;
-        const bool readable = sectionContents(section, header, name.starts_with(".zdebug_"), bigEndian, contents);
-        if (!guard.take(name, readable ? &contents : nullptr)) return std::string(name);
+        if (rawName != nullptr && visit(section, header, std::string_view(rawName))) return;
     }
-    return guard.damagedLists();
+}
+
+bool isBigEndian(Elf* elf, bool& bigEndian) {
+    GElf_Ehdr elfHeader;
+    if (gelf_getehdr(elf, &elfHeader) == nullptr) return false;
+    bigEndian = elfHeader.e_ident[EI_DATA] == ELFDATA2MSB;
+    return true;
+}
+
+}  // namespace
+
+bool debugSectionContents(Elf* elf, std::string_view name, std::vector<unsigned char>& contents, bool& bigEndian) {
+    if (elf == nullptr || !name.starts_with(".debug") || !isBigEndian(elf, bigEndian)) return false;
+    std::size_t namesIndex = 0;
+    if (elf32_getehdr(elf) == nullptr || elf_getshdrstrndx(elf, &namesIndex) != 0) return false;
+    const std::string gnuName = ".z" + std::string(name.substr(1));
+    for (const std::string_view wanted : {name, std::string_view(gnuName)}) {
+        // As the ELF reader's findSection: null sections skipped, a name
+        // that cannot be read ends the search.
+        Elf_Scn* section = nullptr;
+        while ((section = elf_nextscn(elf, section)) != nullptr) {
+            GElf_Shdr header;
+            if (gelf_getshdr(section, &header) == nullptr) break;
+            if (header.sh_type == SHT_NULL) continue;
+            const char* sectionName = elf_strptr(elf, namesIndex, header.sh_name);
+            if (sectionName == nullptr) break;
+            if (sectionName == wanted) return sectionContents(section, header, wanted == gnuName, bigEndian, contents);
+        }
+    }
+    return false;
+}
+
+std::string damagedLibdwarfSection(Elf* elf) {
+    bool bigEndian = false;
+    if (!isBigEndian(elf, bigEndian)) return {};
+    LibdwarfGuard guard(bigEndian);
+    std::vector<unsigned char> contents;
+    std::string damaged;
+    visitSections(elf, [&](Elf_Scn* section, const GElf_Shdr& header, std::string_view name) {
+        if (!LibdwarfGuard::reads(name)) return false;
+        const bool readable = sectionContents(section, header, name.starts_with(".zdebug_"), bigEndian, contents);
+        if (guard.take(name, readable ? &contents : nullptr)) return false;
+        damaged = name;
+        return true;
+    });
+    return damaged.empty() ? guard.damagedLists() : damaged;
 }
 
 }  // namespace kestab::elf

@@ -6,6 +6,8 @@
 #include <libelf.h>
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace kestab::elf {
 
@@ -13,5 +15,8 @@ namespace kestab::elf {
 // when every checked section passes: the checks of LibdwarfGuard
 // (image_checks.h), on the sections as libelf reads them.
 std::string damagedLibdwarfSection(Elf* elf);
+
+// What image_checks.h's debugSectionContents answers, through libelf.
+bool debugSectionContents(Elf* elf, std::string_view name, std::vector<unsigned char>& contents, bool& bigEndian);
 
 }  // namespace kestab::elf

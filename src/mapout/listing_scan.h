@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kestab {
@@ -29,7 +30,8 @@ public:
     // Scans what is left after the last piece.
     void finish();
     bool stopped() const { return stopped_; }
-    std::vector<ListingEntry> takeEntries() { return std::move(entries_); }
+    // The entries found since the last call.
+    std::vector<ListingEntry> takeEntries() { return std::exchange(entries_, {}); }
 
     // One read of a listing line fills a 1024-byte buffer: 1023 characters
     // and the terminating zero.

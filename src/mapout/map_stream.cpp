@@ -1,6 +1,9 @@
 #include "mapout/map_stream.h"
 
+#include <algorithm>
 #include <cstdarg>
+
+#include "tables/text_format.h"
 
 namespace kestab {
 
@@ -18,6 +21,14 @@ std::size_t writeUnlocked(std::string_view text, std::FILE* file) {
 
 }  // namespace
 
+void TextBlocks::append(std::string_view text) {
+    if (blocks_.empty() || blocks_.back().size() + text.size() > kBlockSize) {
+        blocks_.emplace_back();
+        blocks_.back().reserve(std::max(kBlockSize, text.size()));
+    }
+    blocks_.back().append(text);
+}
+
 MapStream::~MapStream() {
     if (file_ != nullptr) std::fclose(file_);
 }
@@ -32,14 +43,30 @@ bool MapStream::create(const std::string& path) {
 }
 
 void MapStream::write(std::string_view text) {
+    if (inMemory_) {
+        memory_.append(text);
+        return;
+    }
     if (file_ == nullptr) return;
     if (!text.empty() && writeUnlocked(text, file_) != text.size()) failed_ = true;
 }
 
+void MapStream::write(const TextBlocks& text) {
+    for (const std::string& block : text.blocks()) write(block);
+}
+
 void MapStream::printf(const char* format, ...) {
-    if (file_ == nullptr) return;
     va_list args;
     va_start(args, format);
+    if (inMemory_) {
+        memory_.append(vformatText(format, args));
+        va_end(args);
+        return;
+    }
+    if (file_ == nullptr) {
+        va_end(args);
+        return;
+    }
     if (std::vfprintf(file_, format, args) < 0) failed_ = true;
     va_end(args);
 }

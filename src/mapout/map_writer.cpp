@@ -1,8 +1,12 @@
 #include "mapout/map_writer.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+
+#include "tables/text_format.h"
 
 namespace kestab {
 
@@ -65,6 +69,14 @@ private:
     char digits_[16];
 };
 
+void appendText(std::string& to, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void appendText(std::string& to, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    to.append(vformatText(format, args));
+    va_end(args);
+}
+
 }  // namespace
 
 void writeMapHeader(MapStream& out) {
@@ -86,11 +98,11 @@ std::string toDrivePath(std::string_view storedName) {
 }
 
 void writeFileLines(const MapModel& model, MapStream& out, const std::string& libraryDir,
-                    const ExistenceProbe& fileExists, bool echo) {
-    for (std::uint32_t i = 0; i < model.fileCount(); ++i) {
+                    const ExistenceProbe& fileExists, std::string* echo, std::uint32_t first, std::uint32_t end) {
+    for (std::uint32_t i = first; i < std::min(end, model.fileCount()); ++i) {
         const std::string stored = model.files.name(i);
         const std::string path = i == 0 ? stored : toDrivePath(stored);
-        if (echo) std::printf("F%-4u: %s\n", i, path.c_str());
+        if (echo != nullptr) appendText(*echo, "F%-4u: %s\n", i, path.c_str());
         if (fileExists("", path)) {
             out.printf("File %-2u : %s", i, oneLine(path).c_str());
             out.endLine();
@@ -101,7 +113,7 @@ void writeFileLines(const MapModel& model, MapStream& out, const std::string& li
     }
 }
 
-bool writeSymbolLines(const MapModel& model, MapStream& out, bool echo) {
+bool writeSymbolLines(const MapModel& model, MapStream& out, std::string* echo) {
     const auto& dims = model.dimensions;
     LineText line;
     for (std::uint32_t i = 0; i < model.symbolCount(); ++i) {
@@ -109,9 +121,9 @@ bool writeSymbolLines(const MapModel& model, MapStream& out, bool echo) {
         // Nothing is added to the pool while the lines are written.
         const std::string_view name = model.pool.view(symbol.name);
         const auto aux1 = static_cast<std::uint32_t>(symbol.aux1);
-        if (echo)
-            std::printf("S%-4u: F:%03u T:%04x A:%04x 1:%04x 2:%04x %.*s\n", i, symbol.fileIndex, symbol.typeFlags,
-                        symbol.address, aux1, symbol.aux2, static_cast<int>(name.size()), name.data());
+        if (echo != nullptr)
+            appendText(*echo, "S%-4u: F:%03u T:%04x A:%04x 1:%04x 2:%04x %.*s\n", i, symbol.fileIndex,
+                       symbol.typeFlags, symbol.address, aux1, symbol.aux2, static_cast<int>(name.size()), name.data());
         const bool isArray = (symbol.typeFlags & symflag::kArray) != 0 && symbol.aux2 < dims.size();
         const std::uint32_t field2 = isArray ? dims[symbol.aux2] : symbol.aux2;
         // "S%-4u: F:%03u T:%04x A:%04x 1:%04x 2:%04x %s"

@@ -2,6 +2,7 @@
 // option's echo on standard output, and the summary line.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,15 +16,18 @@ namespace kestab {
 
 void writeMapHeader(MapStream& out);
 
-// One File line per file table entry whose file exists, as a converted path
-// or behind the library directory; under `echo` one "F" line per entry on
+// One File line per file table entry from `first` up to `end` (the table's
+// end at most) whose file exists, as a converted path or behind the library
+// directory; with `echo`, one "F" line per entry appended there for
 // standard output. A CR or LF inside a name written to a File or S line is
 // written as '?', so no name can make a line of its own.
 void writeFileLines(const MapModel& model, MapStream& out, const std::string& libraryDir,
-                    const ExistenceProbe& fileExists, bool echo);
+                    const ExistenceProbe& fileExists, std::string* echo, std::uint32_t first = 0,
+                    std::uint32_t end = UINT32_MAX);
 
-// One S line per symbol; under `echo` one line per symbol on standard output.
-bool writeSymbolLines(const MapModel& model, MapStream& out, bool echo);
+// One S line per symbol; with `echo`, one line per symbol appended there
+// for standard output.
+bool writeSymbolLines(const MapModel& model, MapStream& out, std::string* echo);
 
 // "@%04x: F:%03u L:%u" and the line end: the one place this line is made,
 // for the line-table rows and the listing entries alike.

@@ -18,7 +18,7 @@ namespace kestab::platform {
 // fails with EFBIG and is reported instead of ending the process silently;
 // on Windows turns off the system's error dialogs (critical errors, faults)
 // for this process and the objdump it starts, so neither waits for a click
-// nobody gives.
+// nobody gives. With glibc, also tunes the heap for the run's allocations.
 void prepareProcess();
 
 // Opens `path` read-only and close-on-exec without blocking (a FIFO with no

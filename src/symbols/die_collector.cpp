@@ -22,16 +22,13 @@ using dw::Die;
 class DieCollector {
 public:
     DieCollector(DebugReader::Handles& reader, MapModel& model, const CollectOptions& options)
-        : dbg_(reader.dbg.get()),
-          lineTables_(reader.lineTables),
-          model_(model),
-          options_(options),
-          symbols_(dbg_, model, unitFiles_, reader.sectionAtZero) {}
+        : dbg_(reader.dbg.get()), model_(model), options_(options), symbols_(reader, model, unitFiles_) {}
 
     bool run();
 
 private:
-    void walkDieChain(const Die& root);
+    bool walkUnit(const Die& unit, bool linkTime);
+    void walkDieChain(const Die& root, const dw::Scope& unitScope);
     dw::Scope processDie(const Die& die, const dw::Scope& enclosing);
     void processSubrange(const AttributeList& attrs);
     void processType(Dwarf_Half tag, std::uint32_t dieOffset, const AttributeList& attrs);
@@ -39,23 +36,50 @@ private:
     void processUnit(const AttributeList& attrs);
 
     Dwarf_Debug dbg_;
-    dw::LineTables& lineTables_;
     MapModel& model_;
     const CollectOptions& options_;
     dw::UnitFiles unitFiles_;
     dw::SymbolCollector symbols_;
+    bool linkTimeUnit_ = false;  // the unit walked is a link-time unit
 };
 
-bool DieCollector::run() {
-    return dw::forEachUnit(dbg_, [&](const Die& unit) {
-        if (!unit.sourceFiles(unitFiles_.names).ok()) return false;
-        for (std::string& name : unitFiles_.names) name = normalizePath(name);
-        // The line table's version need not be the unit's own: Debian 12's
-        // assembler writes version 3 tables under DWARF 5 units.
-        unitFiles_.firstNumber = lineTables_.decode(unit) >= 5 ? 0 : 1;
-        walkDieChain(unit);
-        return true;
+// The name of a unit DIE, empty when it has none.
+std::string unitName(const Die& unit) {
+    std::string name;
+    unit.attributes().visit([&](const Attribute& attr) {
+        if (attr.number() == DW_AT_name) attr.string(name);
     });
+    return name;
+}
+
+// Link-time units come last, in their own order, so that the units their
+// DIEs point into have their files in the file table when they are read.
+bool DieCollector::run() {
+    std::vector<Dwarf_Off> linkTimeUnits;
+    const bool walked = dw::forEachUnit(dbg_, [&](const Die& unit) {
+        Dwarf_Off offset = 0;
+        if (unitName(unit) == dw::kLinkTimeUnitName && unit.offset(offset).ok()) {
+            linkTimeUnits.push_back(offset);
+            return true;
+        }
+        return walkUnit(unit, false);
+    });
+    if (!walked) return false;
+    for (const Dwarf_Off offset : linkTimeUnits) {
+        Die unit;
+        if (Die::atOffset(dbg_, offset, unit).ok() && !walkUnit(unit, true)) return false;
+    }
+    return true;
+}
+
+// False when the unit has no source-file list.
+bool DieCollector::walkUnit(const Die& unit, bool linkTime) {
+    if (!symbols_.readUnitFiles(unit, unitFiles_)) return false;
+    linkTimeUnit_ = linkTime;
+    dw::Scope unitScope;
+    unitScope.linkTime = linkTime;
+    walkDieChain(unit, unitScope);
+    return true;
 }
 
 // Depth-first pre-order over `root`, its descendants and its following
@@ -66,7 +90,7 @@ bool DieCollector::run() {
 // the unit ends there: asking libdwarf for the sibling of an enclosing DIE
 // would make it follow the same link again while it skips the subtree, and
 // a link pointing back makes that loop forever.
-void DieCollector::walkDieChain(const Die& root) {
+void DieCollector::walkDieChain(const Die& root, const dw::Scope& unitScope) {
     struct Level {
         Die owned;  // empty for the root, which its supplier owns
         bool childrenDone;
@@ -86,7 +110,7 @@ void DieCollector::walkDieChain(const Die& root) {
         return false;
     };
     std::vector<Level> levels;
-    levels.push_back(Level{Die(), false, processDie(root, dw::Scope{})});
+    levels.push_back(Level{Die(), false, processDie(root, unitScope)});
     while (!levels.empty()) {
         Level& level = levels.back();
         const Die& die = level.owned ? level.owned : root;
@@ -104,7 +128,7 @@ void DieCollector::walkDieChain(const Die& root) {
         levels.pop_back();
         if (hasSibling) {
             if (!follows(next, "dwarf_siblingof")) return;
-            dw::Scope inner = processDie(next, levels.empty() ? dw::Scope{} : levels.back().inner);
+            dw::Scope inner = processDie(next, levels.empty() ? unitScope : levels.back().inner);
             levels.push_back(Level{std::move(next), false, std::move(inner)});
         }
     }
@@ -139,8 +163,16 @@ dw::Scope DieCollector::processDie(const Die& die, const dw::Scope& enclosing) {
         case DW_TAG_formal_parameter:
         case DW_TAG_variable:
             return symbols_.collect(die, tag, attrs, enclosing);
+        case DW_TAG_inlined_subroutine:
+            if (enclosing.linkTime) {
+                dw::Scope inner = enclosing;
+                inner.inlined = true;
+                return inner;
+            }
+            break;
         case DW_TAG_compile_unit:
-            processUnit(attrs);
+            // A link-time unit names no source file.
+            if (!linkTimeUnit_) processUnit(attrs);
             break;
         default:
             break;

@@ -1,5 +1,6 @@
 #include "symbols/symbol_collector.h"
 
+#include "dwarf/source_paths.h"
 #include "symbols/removed_function.h"
 
 namespace kestab::dw {
@@ -32,15 +33,54 @@ void placeFromFrameBase(SymbolAttributes& symbol, const Scope& enclosing) {
 
 }  // namespace
 
+SymbolCollector::SymbolCollector(DebugReader::Handles& reader, MapModel& model, const UnitFiles& unitFiles)
+    : dbg_(reader.dbg.get()),
+      lineTables_(reader.lineTables),
+      model_(model),
+      unitFiles_(unitFiles),
+      sectionAtZero_(reader.sectionAtZero),
+      frameBases_(dbg_),
+      lists_([&reader](std::vector<unsigned char>& contents, bool& bigEndian) {
+          return reader.debugSection(".debug_loclists", contents, bigEndian);
+      }) {}
+
+bool SymbolCollector::readUnitFiles(const Die& unit, UnitFiles& files) {
+    if (!unit.sourceFiles(files.names).ok()) return false;
+    for (std::string& name : files.names) name = normalizePath(name);
+    // The line table's version need not be the unit's own: Debian 12's
+    // assembler writes version 3 tables under DWARF 5 units.
+    files.firstNumber = lineTables_.version(unit) >= 5 ? 0 : 1;
+    files.unit = 0;
+    unit.offset(files.unit);
+    return true;
+}
+
 Scope SymbolCollector::collect(const Die& die, Dwarf_Half tag, const AttributeList& attrs, const Scope& enclosing) {
+    // Nothing inside an inlined copy is listed: neither is it in the units
+    // the compiler writes.
+    if (enclosing.inlined) return enclosing;
     SymbolAttributes symbol = read(die, tag == DW_TAG_subprogram, attrs);
-    if (symbol.origin)
+    if (enclosing.linkTime) return collectLinkTime(symbol, enclosing);
+    if (symbol.isFunction && symbol.origin)
         followOrigin(symbol);
     else
         followDeclaration(symbol);
     const Scope inner = symbol.isFunction ? scopeOf(symbol, enclosing) : enclosing;
     // Nothing of a function the linker removed is listed.
     if (inner.removed) return inner;
+    placeFromFrameBase(symbol, enclosing);
+    commit(symbol);
+    return inner;
+}
+
+// It stands for the DIE its origin names, with its own addresses, location
+// and frame base. A DIE without origin gives no row, nor does a function
+// without code (an abstract instance, whose compile-time DIE gives its row);
+// the DIEs inside such a function are read all the same.
+Scope SymbolCollector::collectLinkTime(SymbolAttributes& symbol, const Scope& enclosing) {
+    const Scope inner = symbol.isFunction ? scopeOf(symbol, enclosing) : enclosing;
+    if (inner.removed || !symbol.origin || (symbol.isFunction && !symbol.lowPc)) return inner;
+    followOrigin(symbol);
     placeFromFrameBase(symbol, enclosing);
     commit(symbol);
     return inner;
@@ -58,7 +98,7 @@ void SymbolCollector::readAttribute(const Die& die, const Attribute& attr, Symbo
     switch (attr.number()) {
         case DW_AT_decl_file:
             symbol.hasDeclFile = true;
-            readDeclFile(attr, symbol);
+            readDeclFile(attr, unitFiles_, symbol);
             break;
         case DW_AT_name:
             symbol.hasName = true;
@@ -72,7 +112,7 @@ void SymbolCollector::readAttribute(const Die& die, const Attribute& attr, Symbo
         }
         case DW_AT_abstract_origin: {
             std::uint32_t offset = 0;
-            if (isFunction && attr.reference(offset).ok()) symbol.origin = offset;
+            if (attr.reference(offset).ok()) symbol.origin = offset;
             break;
         }
         case DW_AT_frame_base:
@@ -91,7 +131,7 @@ void SymbolCollector::readAttribute(const Die& die, const Attribute& attr, Symbo
             }
             break;
         case DW_AT_location:
-            if (!isFunction) symbol.hasLocation = decodeLocation(attr, symbol.location);
+            if (!isFunction) symbol.hasLocation = decodeLocation(die, attr, lists_, symbol.location);
             break;
         case DW_AT_type:
             if (!isFunction) {
@@ -117,10 +157,10 @@ void SymbolCollector::readEnd(const Die& die, SymbolAttributes& symbol) {
     symbol.highPcIsLength = end.givenAsLength;
 }
 
-void SymbolCollector::readDeclFile(const Attribute& attr, SymbolAttributes& symbol) {
+void SymbolCollector::readDeclFile(const Attribute& attr, const UnitFiles& files, SymbolAttributes& symbol) {
     Dwarf_Unsigned file = 0;
     if (!attr.unsignedConstant(file, kValueUnreadable).ok()) return;
-    const std::string* name = unitFiles_.find(file);
+    const std::string* name = files.find(file);
     if (name == nullptr) return;
     const std::int32_t index = model_.files.find(*name);
     if (index >= 0) symbol.fileIndex = static_cast<std::uint32_t>(index);
@@ -141,14 +181,30 @@ void SymbolCollector::followDeclaration(SymbolAttributes& symbol) {
     takeMissing(*symbol.declaration, symbol, missing);
 }
 
-// Its addresses stay its own. From the abstract instance on,
+// Its addresses and location stay its own. From the abstract instance on,
 // DW_AT_abstract_origin and DW_AT_specification links are followed, at most
 // kMaxOriginSteps in all.
 void SymbolCollector::followOrigin(SymbolAttributes& symbol) {
-    Missing missing{!symbol.hasName, !symbol.hasDeclFile};
+    const bool variable = !symbol.isFunction;
+    Missing missing{!symbol.hasName, !symbol.hasDeclFile, variable && !symbol.hasType,
+                    variable && !symbol.hasExternal};
     std::optional<std::uint32_t> link = symbol.origin;
-    for (int step = 0; link && step < kMaxOriginSteps && (missing.name || missing.file); ++step)
+    for (int step = 0;
+         link && step < kMaxOriginSteps && (missing.name || missing.file || missing.type || missing.external); ++step)
         link = takeMissing(*link, symbol, missing);
+}
+
+// The current unit's, or those of the unit the DIE stands in, read once.
+const UnitFiles* SymbolCollector::filesOf(const Die& die) {
+    Dwarf_Off unit = 0;
+    if (!die.unitDieOffset(unit).ok()) return nullptr;
+    if (unit == unitFiles_.unit) return &unitFiles_;
+    const auto known = otherUnits_.find(unit);
+    if (known != otherUnits_.end()) return &known->second;
+    Die unitDie;
+    UnitFiles files;
+    if (!Die::atOffset(dbg_, unit, unitDie).ok() || !readUnitFiles(unitDie, files)) return nullptr;
+    return &otherUnits_.emplace(unit, std::move(files)).first->second;
 }
 
 std::optional<std::uint32_t> SymbolCollector::takeMissing(std::uint32_t offset, SymbolAttributes& symbol,
@@ -157,12 +213,14 @@ std::optional<std::uint32_t> SymbolCollector::takeMissing(std::uint32_t offset, 
     if (!Die::atOffset(dbg_, offset, linked).ok()) return std::nullopt;
     Missing found;
     std::optional<std::uint32_t> next;
+    // Its DW_AT_decl_file counts in its own unit's file list.
+    const UnitFiles* files = missing.file ? filesOf(linked) : nullptr;
     linked.attributes().visit([&](const Attribute& attr) {
         std::uint32_t target = 0;
         const Dwarf_Half number = attr.number();
         if (number == DW_AT_decl_file && missing.file) {
             found.file = true;
-            readDeclFile(attr, symbol);
+            if (files != nullptr) readDeclFile(attr, *files, symbol);
         } else if (number == DW_AT_name && missing.name) {
             found.name = true;
             attr.string(symbol.name, kValueUnreadable);
@@ -192,6 +250,7 @@ Scope SymbolCollector::scopeOf(const SymbolAttributes& function, const Scope& en
     range.highIsLength = function.highPcIsLength;
     range.end = function.highPc.value_or(0);
     Scope inner;
+    inner.linkTime = enclosing.linkTime;
     inner.removed = enclosing.removed || isRemovedFunction(range, sectionAtZero_);
     if (!inner.removed && function.frameBase)
         inner.frameBase = frameBases_.resolve(*function.frameBase, range.low, range.hasHigh ? range.end : range.low);

@@ -5,9 +5,9 @@
 // standard error are silenced. The settings store is an empty file, so no
 // toolkit is found: without a listing in the input the listing step fails
 // at once, as it does when objdump cannot be started; with one, the listing
-// is taken as objdump's output, fed to the run's listing scanner in pieces
-// of 1 to 64 bytes (the input's bytes choose the sizes), and the MAP file
-// gets its listing lines and end line.
+// is taken as objdump's output, fed in pieces of 1 to 64 bytes (the
+// input's bytes choose the sizes) through the run's listing scanner and
+// @-line writer, and the MAP file gets its listing lines and end line.
 //
 // The working directory holds empty stand-ins for the source files that the
 // test images name, so their units are kept and the symbol, type and line
@@ -30,7 +30,6 @@
 
 #include "driver/listing_generator.h"
 #include "driver/run.h"
-#include "mapout/listing_scan.h"
 
 namespace kestab::fuzz {
 
@@ -77,15 +76,14 @@ public:
         std::ofstream(listingPath, std::ios::binary | std::ios::trunc)
             .write(listing.data(), static_cast<std::streamsize>(listing.size()));
         ListingReport report;
-        ListingScanner scanner;
-        for (std::size_t at = 0; at < listing.size() && !scanner.stopped();) {
+        ListingLines lines;
+        for (std::size_t at = 0; at < listing.size();) {
             const std::size_t piece = 1 + static_cast<unsigned char>(listing[at]) % 64;
-            scanner.feed(listing.substr(at, piece));
+            lines.feed(listing.substr(at, piece));
             at += piece;
         }
-        scanner.finish();
         report.result.made = true;
-        report.entries = scanner.takeEntries();
+        report.lines = lines.finish();
         return report;
     }
 
@@ -137,8 +135,9 @@ public:
     // The source names of the images under tests/fixtures and of the seed
     // images (tests/fuzz/seeds).
     static constexpr const char* kSourceNames[] = {
-        "main.c",  "data.c",   "drivers/uart.c", "src/a.c",  "led.c",   "board.c",
-        "libinit.c", "bounds.c", "decode.c",     "typeref.c", "small.c", "seed.c",
+        "main.c",   "data.c",   "drivers/uart.c", "src/a.c",   "led.c",     "board.c",  "libinit.c",
+        "bounds.c", "decode.c", "typeref.c",      "small.c",   "seed.c",    "filter.c", "sensor.c",
+        "uart.c",   "lto_units.c",
     };
 
 private:

@@ -100,6 +100,11 @@ gcc_case FrameThumb tests/fixtures/gcc/frame_thumb.tmp tests/fixtures/gcc/frame 
 for build in dw2 dw4 dw5 dw5-gcclines; do
   gcc_case "Modern-$build" "tests/fixtures/gcc/modern-$build.tmp" tests/fixtures/gcc/modern gcc/modern.expected.MAP "" modern
 done
+gcc_case SensorLto tests/fixtures/gcc/sensor-lto.tmp tests/fixtures/gcc/sensor gcc/sensor-lto.expected.MAP
+for build in dw4 dw5; do
+  gcc_case "SensorClang-$build" "tests/fixtures/gcc/sensor-clang-$build.tmp" tests/fixtures/gcc/sensor \
+    gcc/sensor-clang.expected.MAP "" sensor-clang
+done
 
 # The hand-written DWARF images, with an objdump that writes nothing.
 # units is left out: one of its units is the Linux device /dev/null, which
@@ -144,6 +149,17 @@ status=$?
 set -e
 [ "$status" = 254 ] || fail missing-image "exit status $status, expected 254"
 [ ! -e "$work/missing/absent.MAP" ] || fail missing-image "a MAP file was made"
+
+# --version as the one argument: the version and the libdwarf built in, in
+# Windows text lines, and status 0.
+set +e
+(cd "$work/missing" && "$wine" "$kestab" --version >"$work/version.out" 2>&1)
+status=$?
+set -e
+version=$(cat "$work/version.out"; printf x)
+[ "$status" = 0 ] || fail version "exit status $status"
+[[ ${version%x} =~ ^kestab\ [0-9.]+$'\r\n'libdwarf\ [0-9.]+$'\r\n'$ ]] ||
+  fail version "output: $(cat -A "$work/version.out")"
 
 echo "kestab.exe end to end under Wine: $(( $(date +%s) - start )) s, $failures failure(s)"
 [ "$failures" = 0 ]

@@ -1,4 +1,4 @@
-#include "elf/location_lists.h"
+#include "elf/location_list_guard.h"
 
 #include <cstdint>
 #include <map>

@@ -1,0 +1,131 @@
+// The location-list check made before libdwarf reads an image: lists
+// followed from hand-made units to their end, or to where they run past
+// their section.
+#include "elf/location_list_guard.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace kestab::test {
+namespace {
+
+using elf::ListSection;
+using Bytes = std::vector<unsigned char>;
+
+constexpr std::uint8_t kData4 = 0x06, kSecOffset = 0x17, kExprloc = 0x18, kLoclistx = 0x22;
+
+void put32(Bytes& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+
+struct ListCase {
+    const char* name;
+    int version;          // of the one unit
+    std::uint8_t form;    // of its DW_AT_location
+    std::uint32_t value;  // an offset, or the loclistx index
+    Bytes lists;          // .debug_loclists (version 5), else .debug_loc
+    ListSection expected;
+    bool withBase = false;  // DW_AT_loclists_base 0 before the location
+};
+
+// One unit with one DIE: DW_AT_loclists_base (when asked), then
+// DW_AT_location in the case's form.
+void buildUnit(const ListCase& c, Bytes& info, Bytes& abbrev) {
+    abbrev = {1, 0x11, 0};
+    if (c.withBase) abbrev.insert(abbrev.end(), {0x8c, 0x01, kSecOffset});
+    abbrev.insert(abbrev.end(), {0x02, c.form, 0, 0, 0});
+    Bytes body;
+    if (c.version == 5) {
+        body = {5, 0, 1, 4};  // version, compile unit, address size
+        put32(body, 0);       // abbreviation offset
+    } else {
+        body = {static_cast<unsigned char>(c.version), 0};
+        put32(body, 0);
+        body.push_back(4);
+    }
+    body.push_back(1);  // the DIE's abbreviation code
+    if (c.withBase) put32(body, 0);
+    if (c.form == kLoclistx)
+        body.push_back(static_cast<unsigned char>(c.value));
+    else if (c.form == kExprloc)
+        body.insert(body.end(), {1, 0x50});
+    else
+        put32(body, c.value);
+    body.push_back(0);
+    info.clear();
+    put32(info, static_cast<std::uint32_t>(body.size()));
+    info.insert(info.end(), body.begin(), body.end());
+}
+
+TEST(LocationLists, ListsAreFollowedToTheirEndInsideTheSection) {
+    const Bytes end8(8, 0);
+    auto cat = [](Bytes a, const Bytes& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const ListCase cases[] = {
+        {"offset pair, end", 5, kSecOffset, 0, {4, 0, 0x10, 1, 0x50, 0}, ListSection::none},
+        {"expression length far past the end",
+         5,
+         kSecOffset,
+         0,
+         {4, 0, 0x10, 0xfe, 0xff, 4, 0x50, 0},
+         ListSection::loclists},
+        {"expression cut by the end", 5, kSecOffset, 0, {4, 0, 0x10, 2, 0x50}, ListSection::loclists},
+        {"no end-of-list entry", 5, kSecOffset, 0, {4, 0, 0x10, 1, 0x50}, ListSection::loclists},
+        {"base address, start and length, end",
+         5,
+         kSecOffset,
+         0,
+         {6, 0, 0x80, 0, 0, 8, 0, 0x80, 0, 0, 0x10, 1, 0x50, 0},
+         ListSection::none},
+        {"list starting past the section", 5, kSecOffset, 0x40, {0}, ListSection::loclists},
+        {"entry of a kind not known here: no answer", 5, kSecOffset, 0, {0x20, 0xff}, ListSection::none},
+        {"an expression, no list", 5, kExprloc, 0, {}, ListSection::none},
+        {"loclistx through the offset table",
+         5,
+         kLoclistx,
+         0,
+         {4, 0, 0, 0, 4, 0, 0x10, 1, 0x50, 0},
+         ListSection::none,
+         true},
+        {"loclistx past the offset table",
+         5,
+         kLoclistx,
+         5,
+         {4, 0, 0, 0, 4, 0, 0x10, 1, 0x50, 0},
+         ListSection::loclists,
+         true},
+        {"DWARF 2 entry, end", 2, kData4, 0, cat({8, 0x80, 0, 0, 0x10, 0x80, 0, 0, 1, 0, 0x50}, end8),
+         ListSection::none},
+        {"DWARF 2 base address selection", 2, kData4, 0,
+         cat({0xff, 0xff, 0xff, 0xff, 0, 0x80, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0, 1, 0, 0x50}, end8), ListSection::none},
+        {"DWARF 3 expression length past the end", 3, kData4, 0,
+         cat({8, 0x80, 0, 0, 0x10, 0x80, 0, 0, 0xff, 0xff, 0x50}, end8), ListSection::loc},
+        {"DWARF 4 data4 is a constant, no list", 4, kData4, 0x40, {}, ListSection::none},
+        {"DWARF 4 sec_offset past the section", 4, kSecOffset, 0x40, end8, ListSection::loc},
+    };
+    for (const ListCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes info, abbrev;
+        buildUnit(c, info, abbrev);
+        elf::LocationSections sections;
+        sections.info = info;
+        sections.abbrev = abbrev;
+        if (c.version == 5)
+            sections.loclists = c.lists;
+        else
+            sections.loc = c.lists;
+        EXPECT_EQ(elf::listRunningPastItsSection(sections), c.expected);
+        // Without the list section there is nothing to read past.
+        sections.loc.reset();
+        sections.loclists.reset();
+        EXPECT_EQ(elf::listRunningPastItsSection(sections), ListSection::none);
+    }
+}
+
+}  // namespace
+}  // namespace kestab::test
