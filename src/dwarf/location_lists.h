@@ -9,10 +9,12 @@
 #include <span>
 #include <vector>
 
+#include "elf/list_entry.h"
+
 namespace kestab::dw {
 
-// The entry kind GCC writes before a range to give the views at its ends.
-inline constexpr std::uint8_t kLleGnuViewPair = 0x09;
+using elf::indexedListOffset;
+using elf::kLleGnuViewPair;
 
 // What one list holds, read from its first entry to its end-of-list entry.
 struct ListScan {
@@ -29,12 +31,6 @@ struct ListScan {
 ListScan scanLocationList(std::span<const unsigned char> section, std::uint64_t offset, unsigned addressSize,
                           bool bigEndian);
 
-// The section offset of list `index` (DW_FORM_loclistx) of the offset table
-// at `base` (DW_AT_loclists_base), whose entries are `offsetSize` bytes
-// (4 or 8) and count from `base`; nothing past the section's end.
-std::optional<std::uint64_t> indexedListOffset(std::span<const unsigned char> section, std::uint64_t base,
-                                               std::uint64_t index, unsigned offsetSize, bool bigEndian);
-
 // The first operation of a location expression: its code and, for the
 // operations the MAP file shows (DW_OP_regN none, DW_OP_bregN and
 // DW_OP_fbreg an offset, DW_OP_addr an address, DW_OP_addrx and
@@ -46,7 +42,7 @@ struct LeadingOperation {
     std::uint64_t operand = 0;
 };
 std::optional<LeadingOperation> firstOperation(std::span<const unsigned char> expression, unsigned addressSize,
-                                        bool bigEndian);
+                                               bool bigEndian);
 
 // The contents of .debug_loclists, read from the image the first time they
 // are asked for.

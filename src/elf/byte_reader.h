@@ -22,6 +22,13 @@ public:
         pos_ += static_cast<std::size_t>(n);
         return true;
     }
+    // The next n bytes, skipped; false (and nothing taken) when fewer remain.
+    bool take(std::uint64_t n, std::span<const unsigned char>& out) {
+        if (n > remaining()) return false;
+        out = data_.subspan(pos_, static_cast<std::size_t>(n));
+        pos_ += static_cast<std::size_t>(n);
+        return true;
+    }
     // Moves to `at` from the start; false (and not moved) past the end.
     bool seek(std::uint64_t at) {
         if (at > data_.size()) return false;

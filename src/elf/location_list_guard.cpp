@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "elf/byte_reader.h"
+#include "elf/list_entry.h"
 #include "elf/unit_reader.h"
 
 namespace kestab::elf {
@@ -48,18 +49,6 @@ public:
         return true;
     }
 
-    // The offset of list `index` of the .debug_loclists offset table at
-    // `base` (the section is there); false when the table entry lies
-    // outside the section.
-    bool tableEntry(std::uint64_t base, std::uint64_t index, std::uint64_t offsetSize, std::uint64_t& offset) const {
-        if (index > sections_.loclists->size() / offsetSize) return false;
-        ByteReader in(*sections_.loclists, sections_.bigEndian);
-        if (!in.seek(base) || !in.advance(index * offsetSize) || !in.read(static_cast<std::size_t>(offsetSize), offset))
-            return false;
-        offset += base;
-        return true;
-    }
-
 private:
     // One entry of .debug_loc: a pair of addresses, then (unless it is the
     // end, two zeros, or a base address, the first all ones) a 2-byte
@@ -74,28 +63,20 @@ private:
         return in.read(2, length) && in.advance(length) ? Step::next : Step::past;
     }
 
-    // One entry of .debug_loclists: its kind, its operands, and for most
-    // kinds a counted expression.
+    // One entry of .debug_loclists.
     static Step loclistsEntry(ByteReader& in, std::uint64_t addressSize) {
-        const auto size = static_cast<std::size_t>(addressSize);
-        std::uint64_t kind = 0, a = 0, b = 0, length = 0;
-        if (!in.read(1, kind)) return Step::past;
-        bool operands = true;
-        // clang-format off
-        switch (kind) {
-            case 0x00: return Step::end;                                                 // end_of_list
-            case 0x01: return in.readLeb(a) ? Step::next : Step::past;                   // base_addressx
-            case 0x02: case 0x03: case 0x04:                                             // startx_endx, startx_length,
-                operands = in.readLeb(a) && in.readLeb(b); break;                        // offset_pair
-            case 0x05: break;                                                            // default_location
-            case 0x06: return in.read(size, a) ? Step::next : Step::past;                // base_address
-            case 0x07: operands = in.read(size, a) && in.read(size, b); break;           // start_end
-            case 0x08: operands = in.read(size, a) && in.readLeb(b); break;              // start_length
-            case 0x09: return in.readLeb(a) && in.readLeb(b) ? Step::next : Step::past;  // GNU view pair
-            default: return Step::unknown;
+        ListEntry entry;
+        switch (readListEntry(in, addressSize, entry)) {
+            case EntryRead::entry:
+                return Step::next;
+            case EntryRead::endOfList:
+                return Step::end;
+            case EntryRead::unknownKind:
+                return Step::unknown;
+            case EntryRead::cut:
+                break;
         }
-        // clang-format on
-        return operands && in.readLeb(length) && in.advance(length) ? Step::next : Step::past;
+        return Step::past;
     }
 
     const LocationSections& sections_;
@@ -126,10 +107,14 @@ bool unitListsEndInside(const Unit& unit, const AbbrevTable& abbrevs, const Loca
             if (loclists && form == kFormLoclistx) {
                 if (!loclistsBase || !sections.loclists) continue;  // nothing to count from
                 list = true;
-                if (!lists.tableEntry(*loclistsBase, value, unit.offsetSize, value)) {
+                const std::optional<std::uint64_t> offset =
+                    indexedListOffset(*sections.loclists, *loclistsBase, value, static_cast<unsigned>(unit.offsetSize),
+                                      sections.bigEndian);
+                if (!offset) {
                     damaged = ListSection::loclists;
                     return false;
                 }
+                value = *offset;
             }
             if (list && !lists.endsInside(loclists, value, unit.addressSize)) {
                 damaged = loclists ? ListSection::loclists : ListSection::loc;
