@@ -60,7 +60,7 @@ void buildUnit(const ListCase& c, Bytes& info, Bytes& abbrev) {
     info.insert(info.end(), body.begin(), body.end());
 }
 
-TEST(LocationLists, ListsAreFollowedToTheirEndInsideTheSection) {
+TEST(LocationListGuard, ListsAreFollowedToTheirEndInsideTheSection) {
     const Bytes end8(8, 0);
     auto cat = [](Bytes a, const Bytes& b) {
         a.insert(a.end(), b.begin(), b.end());
