@@ -146,18 +146,23 @@ TEST(DamagedImages, RegressionInputsAndTestImagesEndWithADesignedStatus) {
     }
 }
 
-// The fuzz target's listing: after the marker, taken as objdump's output
-// and scanned into the MAP file's listing lines, up to ".debug_abbrev".
+// The fuzz target's listing: after the marker (with or without the L
+// option), taken as objdump's output and scanned into the MAP file's
+// listing lines, up to ".debug_abbrev".
 TEST(DamagedImages, HarnessListingReachesTheListingLines) {
-    auto input = readBytes(fixturePath("gcc/multi.tmp"));
-    const std::string listing = std::string(fuzz::PipelineHarness::kListingMarker) +
-                                "\nin.tmp:     file format elf32-littlearm\r\n00008000 <main>:\n    8000:\tpush\n"
-                                "    8004:\tmov\nContents of section .debug_abbrev:\n    8008:\tnop\n";
-    input.insert(input.end(), listing.begin(), listing.end());
     fuzz::PipelineHarness harness;
-    ASSERT_EQ(harness.run(input.data(), input.size()), 0);
-    const std::string map = readFile(harness.directory() / "in.MAP");
-    EXPECT_TRUE(map.ends_with("@8000: F:000 L:4\r\n@8004: F:000 L:5\r\n# End of file.")) << map;
+    for (const std::string_view marker :
+         {fuzz::PipelineHarness::kListingMarker, fuzz::PipelineHarness::kEchoListingMarker}) {
+        SCOPED_TRACE(marker);
+        auto input = readBytes(fixturePath("gcc/multi.tmp"));
+        const std::string listing = std::string(marker) +
+                                    "\nin.tmp:     file format elf32-littlearm\r\n00008000 <main>:\n    8000:\tpush\n"
+                                    "    8004:\tmov\nContents of section .debug_abbrev:\n    8008:\tnop\n";
+        input.insert(input.end(), listing.begin(), listing.end());
+        ASSERT_EQ(harness.run(input.data(), input.size()), 0);
+        const std::string map = readFile(harness.directory() / "in.MAP");
+        EXPECT_TRUE(map.ends_with("@8000: F:000 L:4\r\n@8004: F:000 L:5\r\n# End of file.")) << map;
+    }
 }
 
 // libdwarf frees a block twice on a damaged range-list unit header, and

@@ -17,7 +17,6 @@ namespace kestab {
 class TextBlocks {
 public:
     void append(std::string_view text);
-    bool empty() const { return blocks_.empty(); }
     const std::vector<std::string>& blocks() const { return blocks_; }
 
 private:

@@ -1,8 +1,9 @@
 // The whole run, from the bytes of an input to the MAP text, as the fuzz
 // target and the regression replay drive it. The input is an image, or an
-// image, kListingMarker and a listing. The image becomes <dir>/in.tmp, the
-// run is made for <dir>/in with the Q option, and standard output and
-// standard error are silenced. The settings store is an empty file, so no
+// image, a marker and a listing: kListingMarker, or kEchoListingMarker for
+// a run with the L option too. The image becomes <dir>/in.tmp, the run is
+// made for <dir>/in with the Q option, and standard output and standard
+// error are silenced. The settings store is an empty file, so no
 // toolkit is found: without a listing in the input the listing step fails
 // at once, as it does when objdump cannot be started; with one, the listing
 // is taken as objdump's output, fed in pieces of 1 to 64 bytes (the
@@ -67,8 +68,26 @@ public:
 
     const std::filesystem::path& directory() const { return dir_; }
 
-    // Between the image and the listing of an input.
+    // Between the image and the listing of an input; the second one also
+    // asks for the L option.
     static constexpr std::string_view kListingMarker = "KESTAB-LISTING:";
+    static constexpr std::string_view kEchoListingMarker = "KESTAB-LISTING-L:";
+
+    // An input taken apart at its first marker.
+    struct Parts {
+        std::string_view image;
+        std::optional<std::string_view> listing;
+        bool echo = false;
+    };
+    static Parts split(std::string_view input) {
+        const std::size_t plain = input.find(kListingMarker);
+        const std::size_t echo = input.find(kEchoListingMarker);
+        if (plain == std::string_view::npos && echo == std::string_view::npos) return Parts{input, std::nullopt, false};
+        const bool withEcho = echo < plain;
+        const std::size_t at = std::min(plain, echo);
+        const std::size_t marker = withEcho ? kEchoListingMarker.size() : kListingMarker.size();
+        return Parts{input.substr(0, at), input.substr(at + marker), withEcho};
+    }
 
     // The listing as objdump's output: written to the listing file and fed
     // through the scanner the run uses.
@@ -89,24 +108,23 @@ public:
 
     // One run on `data`; returns its exit status (0, -1 or -2).
     int run(const std::uint8_t* data, std::size_t size) {
-        const std::string_view input(reinterpret_cast<const char*>(data), size);
-        const std::size_t marker = input.find(kListingMarker);
+        const Parts parts = split(std::string_view(reinterpret_cast<const char*>(data), size));
         const std::filesystem::path image = dir_ / "in.tmp";
         {
             std::ofstream out(image, std::ios::binary | std::ios::trunc);
-            out.write(input.data(), static_cast<std::streamsize>(std::min(marker, input.size())));
+            out.write(parts.image.data(), static_cast<std::streamsize>(parts.image.size()));
             if (!out) throw std::runtime_error("cannot write the input image");
         }
         ListingMaker makeListing;
-        if (marker != std::string_view::npos) {
-            makeListing = [listing = input.substr(marker + kListingMarker.size())](const ObjdumpCommand&,
-                                                                                   const std::string& path) {
+        if (parts.listing) {
+            makeListing = [listing = *parts.listing](const ObjdumpCommand&, const std::string& path) {
                 return scanListing(listing, path);
             };
         }
         RunOptions options;
         options.fileName = (dir_ / "in").string();
         options.quietFlag = true;
+        options.listFlag = parts.echo;
 
         const int oldCwd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (::chdir(dir_.c_str()) != 0) throw std::runtime_error("cannot enter the scratch directory");

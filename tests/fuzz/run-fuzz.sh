@@ -27,13 +27,14 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 # than the fuzzer's inputs, each once alone (the listing step then fails)
 # and, when the ARM objdump is at hand, once with the start of its listing
 # after the marker (see pipeline_harness.h), plus one listing of the
-# scanner's odd cases: CR LF and a lone CR, a line longer than one read, a
-# long prefix before a colon, and the ".debug_abbrev" line that ends the
-# scan.
+# scanner's odd cases, with the L option: CR LF and a lone CR, a line
+# longer than one read, a long prefix before a colon, and the
+# ".debug_abbrev" line that ends the scan.
 seeds=$build/fuzz-seeds
 rm -rf "$seeds"
 mkdir -p "$seeds" "$build/fuzz-corpus" "$build/fuzz-artifacts"
 marker=KESTAB-LISTING:
+echo_marker=KESTAB-LISTING-L:  # the same with the L option
 objdump=$(command -v arm-none-eabi-objdump || true)
 find "$root/tests/fixtures" "$here/seeds" -name '*.tmp' -size -64k | sort | while read -r image; do
   rel=${image#"$root/tests/"}
@@ -50,7 +51,7 @@ find "$root/tests/fixtures" "$here/seeds" -name '*.tmp' -size -64k | sort | whil
 done
 {
   cat "$root/tests/fixtures/gcc/multi.tmp"
-  printf '%s\r\n00008000 <main>:\r\n    8000:\tpush\r\n 8 0 0 4 :\tblank\r' "$marker"
+  printf '%s\r\n00008000 <main>:\r\n    8000:\tpush\r\n 8 0 0 4 :\tblank\r' "$echo_marker"
   printf '%01100d:\n' 0
   printf '    8008: a line of more than one read %01100d\n' 0
   printf '00000000000000000000000000000000000000008010: long prefix\n'
