@@ -25,5 +25,10 @@ function(kestab_debian_copyright output)
       " whose copyright files name their authors and licences. This package\n"
       " holds no code of theirs.")
   endif()
+  if(KESTAB_CXX_RUNTIME_STATIC)
+    string(CONCAT KESTAB_LINKED_LIBRARIES "${KESTAB_LINKED_LIBRARIES}\n"
+      " GCC's C++ runtime (libstdc++, libgcc) is linked into the program\n"
+      " statically, as the GCC Runtime Library Exception permits.")
+  endif()
   configure_file(${CMAKE_CURRENT_SOURCE_DIR}/cmake/debian-copyright.in ${output} @ONLY)
 endfunction()
