@@ -138,5 +138,22 @@ TEST(TypeTable, GrowsPastTheClassicCapacityWithTheSameAnswers) {
     EXPECT_TRUE(types.isArray(0x100 + 9999 * 8));
 }
 
+// Offsets anywhere in 32 bits, 0 and the highest among them, keep the first
+// value given for them while the map grows.
+TEST(TypeTable, OffsetKeysAtBothEndsAndDenseRunsKeepTheirFirstRow) {
+    TypeTable types;
+    const std::uint32_t edges[] = {0, 1, 0xffffffffu, 0x80000000u, 0xfffffffeu};
+    for (const std::uint32_t key : edges) types.add(type(key, 0, 0, kTypeArray));
+    for (std::uint32_t i = 0; i < 5000; ++i) types.add(type(i << 12, 1, 0, kTypeBasic));
+    for (const std::uint32_t key : edges) types.add(type(key, 2, 0, kTypeBasic));
+    for (std::uint32_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(types.findRow(edges[i]), i) << edges[i];
+        EXPECT_TRUE(types.isArray(edges[i])) << edges[i];
+    }
+    EXPECT_EQ(types.findRow(4999u << 12), 5u + 4999u);
+    EXPECT_FALSE(types.findRow(0x7fffffffu).has_value());
+    EXPECT_FALSE(types.isArray(4096));
+}
+
 }  // namespace
 }  // namespace kestab

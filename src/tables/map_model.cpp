@@ -4,8 +4,8 @@ namespace kestab {
 
 std::uint32_t TypeTable::add(TypeEntry entry) {
     const auto index = count();
-    firstRow_.try_emplace(entry.dieOffset, index);
-    if (entry.kind == kTypeArray) firstArrayRow_.try_emplace(entry.dieOffset, index);
+    firstRow_.tryEmplace(entry.dieOffset, index);
+    if (entry.kind == kTypeArray) firstArrayRow_.tryEmplace(entry.dieOffset, index);
     rows_.push_back(std::move(entry));
     return index;
 }
@@ -15,15 +15,15 @@ void TypeTable::appendDimension(std::uint32_t value) {
 }
 
 void TypeTable::addAlias(std::uint32_t dieOffset, std::uint32_t targetOffset) {
-    aliases_.try_emplace(dieOffset, targetOffset);
+    aliases_.tryEmplace(dieOffset, targetOffset);
 }
 
 std::optional<std::uint32_t> TypeTable::resolveKey(std::uint32_t key) const {
     for (int step = 0; step <= kMaxAliasSteps; ++step) {
-        if (firstRow_.count(key) != 0) return key;
+        if (firstRow_.contains(key)) return key;
         const auto alias = aliases_.find(key);
-        if (alias == aliases_.end()) return std::nullopt;
-        key = alias->second;
+        if (!alias) return std::nullopt;
+        key = *alias;
     }
     return std::nullopt;
 }
@@ -31,12 +31,12 @@ std::optional<std::uint32_t> TypeTable::resolveKey(std::uint32_t key) const {
 std::optional<std::uint32_t> TypeTable::findRow(std::uint32_t key) const {
     const auto resolved = resolveKey(key);
     if (!resolved) return std::nullopt;
-    return firstRow_.at(*resolved);
+    return firstRow_.find(*resolved);
 }
 
 bool TypeTable::isArray(std::uint32_t key) const {
     const auto resolved = resolveKey(key);
-    return resolved && firstArrayRow_.count(*resolved) != 0;
+    return resolved && firstArrayRow_.contains(*resolved);
 }
 
 void TypeTable::lookup(std::uint32_t key, std::uint32_t& byteSize, std::int32_t& encoding,

@@ -5,10 +5,10 @@
 
 #include <cstdint>
 #include <optional>
-#include <unordered_map>
 #include <vector>
 
 #include "tables/file_table.h"
+#include "tables/offset_map.h"
 #include "tables/string_pool.h"
 
 namespace kestab {
@@ -89,9 +89,9 @@ private:
     std::optional<std::uint32_t> resolveKey(std::uint32_t key) const;
 
     std::vector<TypeEntry> rows_;
-    std::unordered_map<std::uint32_t, std::uint32_t> firstRow_;
-    std::unordered_map<std::uint32_t, std::uint32_t> firstArrayRow_;
-    std::unordered_map<std::uint32_t, std::uint32_t> aliases_;
+    OffsetMap firstRow_;
+    OffsetMap firstArrayRow_;
+    OffsetMap aliases_;
 };
 
 // One row of a line table whose file is in the file table.
