@@ -96,12 +96,12 @@ bool unitListsEndInside(const Unit& unit, const AbbrevTable& abbrevs, const Loca
         if (code == 0) continue;
         const auto abbrev = abbrevs.find(code);
         if (abbrev == abbrevs.end()) return true;
-        for (const AttributeSpec& spec : abbrev->second) {
-            std::uint64_t form = spec.form;
+        for (const AbbrevAttribute& declared : abbrev->second) {
+            std::uint64_t form = declared.form;
             std::uint64_t value = 0;
             if (!readValue(in, form, unit, value)) return true;
-            if (spec.name == kAtLoclistsBase && form == kFormSecOffset) loclistsBase = value;
-            if (spec.name != kAtLocation && spec.name != kAtFrameBase) continue;
+            if (declared.name == kAtLoclistsBase && form == kFormSecOffset) loclistsBase = value;
+            if (declared.name != kAtLocation && declared.name != kAtFrameBase) continue;
             const bool loclists = unit.version >= 5;
             bool list = form == kFormSecOffset || (unit.version < 4 && (form == kFormData4 || form == kFormData8));
             if (loclists && form == kFormLoclistx) {

@@ -73,14 +73,14 @@ bool readAbbrevTable(std::span<const unsigned char> abbrev, std::uint64_t offset
         if (!in.readLeb(code)) return false;
         if (code == 0) return true;
         if (!in.readLeb(tag) || !in.read(1, children)) return false;
-        std::vector<AttributeSpec> attributes;
+        std::vector<AbbrevAttribute> attributes;
         for (;;) {
-            AttributeSpec spec;
-            if (!in.readLeb(spec.name) || !in.readLeb(spec.form)) return false;
-            if (spec.name == 0 && spec.form == 0) break;
+            AbbrevAttribute declared;
+            if (!in.readLeb(declared.name) || !in.readLeb(declared.form)) return false;
+            if (declared.name == 0 && declared.form == 0) break;
             std::uint64_t constant = 0;
-            if (spec.form == kImplicitConst && !in.readLeb(constant)) return false;
-            attributes.push_back(spec);
+            if (declared.form == kImplicitConst && !in.readLeb(constant)) return false;
+            attributes.push_back(declared);
         }
         table.emplace(code, std::move(attributes));
     }

@@ -28,12 +28,12 @@ struct Unit {
     std::size_t end = 0;        // 0 when the unit's length could not be read
 };
 
-struct AttributeSpec {
+struct AbbrevAttribute {
     std::uint64_t name = 0;
     std::uint64_t form = 0;
 };
 // By abbreviation code.
-using AbbrevTable = std::unordered_map<std::uint64_t, std::vector<AttributeSpec>>;
+using AbbrevTable = std::unordered_map<std::uint64_t, std::vector<AbbrevAttribute>>;
 
 // The header of the unit at the reader's position (version 2 to 5, address
 // size 1 to 8), the reader left at its first DIE. False when it cannot be
