@@ -97,22 +97,6 @@ Answers readerAnswers(const Bytes& bytes) {
 }
 
 #ifdef KESTAB_HAVE_LIBELF
-// The first section named `name` as the reading passes search with libelf.
-bool libelfHasSection(Elf* elf, const char* name) {
-    const Elf32_Ehdr* header = elf32_getehdr(elf);
-    if (header == nullptr) return false;
-    Elf_Scn* section = nullptr;
-    while ((section = elf_nextscn(elf, section)) != nullptr) {
-        const Elf32_Shdr* sectionHeader = elf32_getshdr(section);
-        if (sectionHeader == nullptr) return false;
-        if (sectionHeader->sh_type == SHT_NULL) continue;
-        const char* sectionName = elf_strptr(elf, header->e_shstrndx, sectionHeader->sh_name);
-        if (sectionName == nullptr) return false;
-        if (std::string(sectionName) == name) return true;
-    }
-    return false;
-}
-
 void libelfSections(Elf* elf, Answers& a) {
     const Elf32_Ehdr* header = elf32_getehdr(elf);
     if (header == nullptr) return;
@@ -146,10 +130,7 @@ Answers libelfAnswers(const Bytes& bytes) {
         a.kind = elf_kind(elf) == ELF_K_ELF ? 2 : elf_kind(elf) == ELF_K_AR ? 1 : 0;
         a.header32 = a.kind == 2 && elf32_getehdr(elf) != nullptr;
         if (a.kind == 2) libelfSections(elf, a);
-        a.marker = libelfHasSection(elf, ".asd")          ? 1
-                   : libelfHasSection(elf, ".debug")      ? 2
-                   : libelfHasSection(elf, ".debug_info") ? 3
-                                                          : 0;
+        a.marker = elf::debugFormatMarker(elf);
         if (a.header32) a.damaged = elf::damagedLibdwarfSection(elf);
         if (a.header32) a.atZero = elf::allocatedSectionAtZero(elf);
         Bytes contents;
