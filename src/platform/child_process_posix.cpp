@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -116,11 +117,14 @@ bool makePipe(Fd& readEnd, Fd& writeEnd) {
 }
 
 // Opened without blocking: a FIFO with no reader fails (ENXIO) instead of
-// waiting for one. Writes then block as usual.
+// waiting for one. Writes then block as usual. What the file held is cut
+// off later by emptyOutputFile, once the child runs: cutting off a large
+// old listing takes the kernel a millisecond or more, which need not delay
+// the child's start.
 Fd openOutputFile(const std::string& path) {
     Fd fd;
     for (;;) {
-        fd.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
+        fd.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
         if (fd.valid() || errno != EINTR) break;
     }
     if (fd.valid()) {
@@ -128,6 +132,19 @@ Fd openOutputFile(const std::string& path) {
         if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
     }
     return fd;
+}
+
+// Empties the output file, as opening it with O_TRUNC would have; anything
+// but a regular file (a FIFO, a device) is left as it is, as O_TRUNC leaves
+// it. 0, else the error number.
+int emptyOutputFile(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return errno;
+    if (!S_ISREG(st.st_mode) || st.st_size == 0) return 0;
+    while (::ftruncate(fd, 0) != 0) {
+        if (errno != EINTR) return errno;
+    }
+    return 0;
 }
 
 // 0 when all of it was written, else the errno of the failed write.
@@ -317,8 +334,12 @@ CopyResult copyOutput(int pipeRead, int file, const Child& child, int silenceLim
             silentAt = nowMs() + silenceLimitMs;
             // The pipe is drained: let it fill for a moment rather than
             // wake for every small write of the child (the pipe holds far
-            // more than the child writes meanwhile).
-            if (size < kReadSize) ::poll(nullptr, 0, kGatherMs);
+            // more than the child writes meanwhile), but no longer than the
+            // child runs, so its last output is taken as soon as it ends.
+            if (size < kReadSize) {
+                pollfd end{child.endFd(), POLLIN, 0};
+                ::poll(&end, endFd ? 1 : 0, kGatherMs);
+            }
         } else if (endFd ? fds[1].revents != 0 : child.hasEnded()) {
             return {CopyEnd::ChildEnded};
         }
@@ -336,7 +357,6 @@ CaptureResult runCaptured(const std::string& program, const std::vector<std::str
                           const OutputSink& sink) {
     Fd outRead, outWrite, inRead, inWrite;
     if (!makePipe(outRead, outWrite) || !makePipe(inRead, inWrite)) return {CaptureOutcome::SetupFailed, errno};
-    ::fcntl(outWrite.get(), F_SETPIPE_SZ, kOutputPipeSize);  // a smaller pipe serves as well
     Fd file = openOutputFile(outputPath);
     if (!file.valid()) return {CaptureOutcome::CreateFailed, errno};
 
@@ -345,8 +365,10 @@ CaptureResult runCaptured(const std::string& program, const std::vector<std::str
     {
         Starting start;
         pid_t pid = -1;
-        if (const int error = spawnChild(program, args, inRead.get(), outWrite.get(), pid))
+        if (const int error = spawnChild(program, args, inRead.get(), outWrite.get(), pid)) {
+            emptyOutputFile(file.get());  // no old listing is left as if it were this image's
             return {CaptureOutcome::StartFailed, error};
+        }
         child.emplace(pid);
         start.started(pid);
     }
@@ -356,6 +378,12 @@ CaptureResult runCaptured(const std::string& program, const std::vector<std::str
     outWrite.reset();
     inRead.reset();
     inWrite.reset();
+    // Done while the child starts up, which takes longer than either.
+    ::fcntl(outRead.get(), F_SETPIPE_SZ, kOutputPipeSize);  // a smaller pipe serves as well
+    if (const int error = emptyOutputFile(file.get())) {
+        child->finish();
+        return {CaptureOutcome::WriteFailed, error};
+    }
 
     CopyResult copy = copyOutput(outRead.get(), file.get(), *child, schedule.silenceLimitMs, sink);
     if (::close(file.get()) != 0 && copy.end != CopyEnd::WriteFailed && errno != EINTR)
