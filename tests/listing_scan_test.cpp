@@ -5,8 +5,10 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "driver/listing_generator.h"
 #include "mapout/map_stream.h"
 #include "mapout/map_writer.h"
 #include "support/test_support.h"
@@ -149,6 +151,30 @@ TEST(ListingScan, HexTokens) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(isHexToken(c.text), c.hex);
     }
+}
+
+// The run's listing lines are made on the listing's thread and taken on
+// another one block by block while the listing streams: together, and in
+// order, they are the lines of a scan of the whole listing.
+TEST(ListingScan, LinesTakenWhileTheListingStreamsAreTheWholeScan) {
+    TempDir dir;
+    std::string listing;
+    for (unsigned i = 0; i < 40000; ++i) listing += "  " + std::to_string(0x8000 + 4 * i) + ":\te1a00000 \tnop\n";
+    ListingLines lines;
+    std::thread maker([&] {
+        for (std::size_t i = 0; i < listing.size(); i += 4093) lines.feed(std::string_view(listing).substr(i, 4093));
+        lines.finish();
+    });
+    std::vector<std::string> blocks;
+    std::size_t takes = 0;
+    while (lines.take(blocks)) ++takes;
+    maker.join();
+    EXPECT_FALSE(lines.take(blocks));  // stays finished
+    std::string taken;
+    for (const std::string& block : blocks) taken += block;
+    EXPECT_GT(blocks.size(), 3u);
+    EXPECT_GE(takes, 1u);
+    EXPECT_TRUE(taken == scanText(dir, listing, listing.size() + 1));
 }
 
 }  // namespace

@@ -62,6 +62,58 @@ TEST(MapWriter, LinesKeptInMemoryAreWrittenUnchanged) {
               expected);
 }
 
+// A MAP file left by an earlier run is replaced on every way the stream is
+// used: its old bytes never show through, also when the stream writes at
+// other places than its end.
+TEST(MapWriter, OldMapFileNeverShowsThrough) {
+    struct Case {
+        const char* what;
+        void (*use)(MapStream&);
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"closed unwritten", [](MapStream& out) { EXPECT_TRUE(out.close()); }, ""},
+        {"dropped unclosed", [](MapStream&) {}, ""},
+        {"dropped, then written",
+         [](MapStream& out) {
+             out.dropOldContent();
+             out.write("new");
+         },
+         "new"},
+        {"written at once", [](MapStream& out) { out.write("new"); }, "new"},
+        {"tail first, head later",
+         [](MapStream& out) {
+             ASSERT_TRUE(out.seekTo(4));
+             out.write("tail");
+             ASSERT_TRUE(out.seekTo(0));
+             out.write("head");
+             ASSERT_TRUE(out.seekTo(8));
+             out.write("!");
+         },
+         "headtail!"},
+        {"written ahead, then anew",
+         [](MapStream& out) {
+             ASSERT_TRUE(out.seekTo(10));
+             out.write("far too long");
+             ASSERT_TRUE(out.restart());
+             out.write("ab");
+         },
+         "ab"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const auto path = (dir / "out.MAP").string();
+        test::writeFile(path, std::string(100000, 'o'));
+        {
+            MapStream out;
+            ASSERT_TRUE(out.create(path));
+            c.use(out);
+        }
+        EXPECT_EQ(readFile(path), c.expected);
+    }
+}
+
 TEST(MapWriter, HeaderAndEndLine) {
     EXPECT_EQ(written([](MapStream& out) {
                   writeMapHeader(out);

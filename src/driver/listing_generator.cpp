@@ -88,18 +88,49 @@ ListingResult generateListing(const ObjdumpCommand& command, std::int32_t& exitC
     return result;
 }
 
-ListingReport makeObjdumpListing(const ObjdumpCommand& command, const std::string& listingPath) {
+void ListingLines::feed(std::string_view piece) {
+    if (scanner_.stopped()) return;
+    scanner_.feed(piece);
+    writeListingLines(scanner_.takeEntries(), lines_);
+    std::vector<std::string> full = lines_.takeFullBlocks();
+    if (!full.empty()) handOver(std::move(full), false);
+}
+
+void ListingLines::finish() {
+    scanner_.finish();
+    writeListingLines(scanner_.takeEntries(), lines_);
+    handOver(lines_.take().takeAll(), true);
+}
+
+void ListingLines::handOver(std::vector<std::string> blocks, bool finished) {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        for (std::string& block : blocks) ready_.push_back(std::move(block));
+        finished_ = finished_ || finished;
+    }
+    readyOrFinished_.notify_one();
+}
+
+bool ListingLines::take(std::vector<std::string>& blocks) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    readyOrFinished_.wait(lock, [this] { return finished_ || !ready_.empty(); });
+    if (ready_.empty()) return false;
+    for (std::string& block : ready_) blocks.push_back(std::move(block));
+    ready_.clear();
+    return true;
+}
+
+ListingReport makeObjdumpListing(const ObjdumpCommand& command, const std::string& listingPath, ListingLines& lines) {
     ListingReport report;
-    ListingLines lines;
     report.result = generateListing(command, report.exitCode, listingPath, listingSchedule(),
                                     [&lines](std::string_view piece) { lines.feed(piece); });
-    report.lines = lines.finish();
     return report;
 }
 
 ListingJob::ListingJob(ObjdumpCommand command, std::string listingPath, ListingMaker maker)
     : thread_([this, command = std::move(command), path = std::move(listingPath), maker = std::move(maker)] {
-          report_ = maker(command, path);
+          report_ = maker(command, path, lines_);
+          lines_.finish();
       }) {}
 
 ListingJob::~ListingJob() {

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -58,39 +60,47 @@ ListingResult generateListing(const ObjdumpCommand& command, std::int32_t& exitC
 struct ListingReport {
     ListingResult result;
     std::int32_t exitCode = 0;
-    // The MAP file's @ lines for the listing's code addresses, made while
-    // the listing streamed, so none of that work is left for after objdump.
-    TextBlocks lines;
 };
 
 // The listing's code addresses turned into the MAP file's @ lines as the
-// listing streams in, piece by piece, through the run's scanner and writer.
+// listing streams in, piece by piece, through the run's scanner and writer,
+// so none of that work is left for after objdump. The lines are made on the
+// listing's thread; another thread takes them, block by block, as blocks
+// fill up.
 class ListingLines {
 public:
     ListingLines() { lines_.keepInMemory(); }
-    void feed(std::string_view piece) {
-        if (scanner_.stopped()) return;
-        scanner_.feed(piece);
-        writeListingLines(scanner_.takeEntries(), lines_);
-    }
-    // Scans what is left after the last piece; call once.
-    TextBlocks finish() {
-        scanner_.finish();
-        writeListingLines(scanner_.takeEntries(), lines_);
-        return lines_.take();
-    }
+    ListingLines(const ListingLines&) = delete;
+    ListingLines& operator=(const ListingLines&) = delete;
+
+    // The making side: a piece of the listing, and its end (once; nothing
+    // is fed after it).
+    void feed(std::string_view piece);
+    void finish();
+
+    // The taking side: waits until lines are ready or finish() was called,
+    // and adds the ready ones to `blocks`; false, with nothing added, once
+    // every line was taken.
+    bool take(std::vector<std::string>& blocks);
 
 private:
+    void handOver(std::vector<std::string> blocks, bool finished);
+
     ListingScanner scanner_;
     MapStream lines_;
+    std::mutex mutex_;
+    std::condition_variable readyOrFinished_;
+    std::vector<std::string> ready_;
+    bool finished_ = false;
 };
 
-// Makes the listing of a run into `listingPath` and its @ lines.
-using ListingMaker = std::function<ListingReport(const ObjdumpCommand& command, const std::string& listingPath)>;
+// Makes the listing of a run into `listingPath` and feeds it to `lines`.
+using ListingMaker =
+    std::function<ListingReport(const ObjdumpCommand& command, const std::string& listingPath, ListingLines& lines)>;
 
-// The run's own maker: the objdump run with generateListing, its output
-// turned into @ lines as it streams; the listing file is never read back.
-ListingReport makeObjdumpListing(const ObjdumpCommand& command, const std::string& listingPath);
+// The run's own maker: the objdump run with generateListing, its output fed
+// to `lines` as it streams; the listing file is never read back.
+ListingReport makeObjdumpListing(const ObjdumpCommand& command, const std::string& listingPath, ListingLines& lines);
 
 // The listing made on a thread of its own, started at construction.
 class ListingJob {
@@ -100,11 +110,15 @@ public:
     ListingJob(const ListingJob&) = delete;
     ListingJob& operator=(const ListingJob&) = delete;
 
+    // The listing's @ lines made so far (see ListingLines::take); call from
+    // one thread.
+    bool takeLines(std::vector<std::string>& blocks) { return lines_.take(blocks); }
     // Waits for the thread; call once.
     ListingReport finish();
 
 private:
     ListingReport report_;
+    ListingLines lines_;  // made before the thread and outlives it
     std::thread thread_;
 };
 

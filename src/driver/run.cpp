@@ -3,6 +3,8 @@
 #include <climits>
 #include <cstdio>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "driver/about.h"
 #include "driver/listing_generator.h"
@@ -114,6 +116,8 @@ struct EarlyLines {
     TextBlocks symbolAndLineTableLines;
     std::string symbolEcho;  // the S lines for standard output, under L
     bool symbolsWritten = false;
+    // Where in the MAP file they were written ahead, if they were.
+    std::optional<std::uint64_t> aheadAt;
 };
 
 EarlyLines makeEarlyLines(MapModel& model, const std::string& libraryDir, bool listFlag) {
@@ -157,21 +161,66 @@ void reportListing(const ListingReport& listing, MapModel& model) {
     model.files.renameFirst(kNoListingName);
 }
 
-// The MAP file after the reading, in its designed order. A failed pass
-// leaves the lines written so far, without the end line.
-int writeMap(const MapModel& model, const ImageReading& reading, const EarlyLines& early,
-             const ListingReport& listing, RunFiles& files, bool listFlag) {
-    writeMapHeader(files.map);
-    std::string fileZeroEcho;
-    writeFileLines(model, files.map, files.libraryDir, platform::fileExists, listFlag ? &fileZeroEcho : nullptr, 0,
-                   1);
+// The MAP file's first lines, which come before the early ones: the header
+// and the File line of file 0, as file 0 is named at the time.
+TextBlocks mapHead(const MapModel& model, const std::string& libraryDir, std::string* fileZeroEcho) {
+    MapStream out;
+    out.keepInMemory();
+    writeMapHeader(out);
+    writeFileLines(model, out, libraryDir, platform::fileExists, fileZeroEcho, 0, 1);
+    return out.take();
+}
+
+// Writes the early lines into the MAP file while objdump runs, where they
+// will stand when file 0 keeps the listing's name, as it does whenever the
+// listing is made; the listing's lines then follow as they come. After the
+// join only the head is left to write, at the start, and the end line.
+void writeEarlyLinesAhead(EarlyLines& early, const MapModel& model, RunFiles& files) {
+    const std::uint64_t headSize = mapHead(model, files.libraryDir, nullptr).size();
+    if (!files.map.seekTo(headSize)) return;
     files.map.write(early.fileLines);
+    files.map.write(early.symbolAndLineTableLines);
+    early.aheadAt = headSize;
+}
+
+// The listing's @ lines, taken from the listing thread as they are made,
+// until its output has ended; with `writeThrough`, each block also goes
+// into the MAP file at once.
+TextBlocks takeListingLines(ListingJob& job, MapStream& map, bool writeThrough) {
+    TextBlocks lines;
+    for (std::vector<std::string> blocks; job.takeLines(blocks); blocks.clear()) {
+        for (std::string& block : blocks) {
+            if (writeThrough) map.write(block);
+            lines.appendBlock(std::move(block));
+        }
+    }
+    return lines;
+}
+
+// The MAP file after the reading, in its designed order. A failed pass
+// leaves the lines written so far, without the end line. When the lines
+// written ahead do not stand where they belong (file 0 took the
+// placeholder's name, or the run failed), the file is written anew.
+int writeMap(const MapModel& model, const ImageReading& reading, const EarlyLines& early,
+             const ListingReport& listing, const TextBlocks& listingLines, RunFiles& files, bool listFlag) {
+    std::string fileZeroEcho;
+    const TextBlocks head = mapHead(model, files.libraryDir, listFlag ? &fileZeroEcho : nullptr);
+    const bool complete = early.symbolsWritten && reading.linesComplete && listing.result.made;
+    if (complete && early.aheadAt == head.size() && files.map.seekTo(0)) {
+        files.map.write(head);
+        files.map.seekTo(head.size() + early.fileLines.size() + early.symbolAndLineTableLines.size() +
+                         listingLines.size());
+    } else {
+        if (early.aheadAt) files.map.restart();
+        files.map.write(head);
+        files.map.write(early.fileLines);
+        files.map.write(early.symbolAndLineTableLines);
+        if (complete) files.map.write(listingLines);
+    }
     std::fputs(fileZeroEcho.c_str(), stdout);
     std::fputs(early.fileEcho.c_str(), stdout);
     std::fputs(early.symbolEcho.c_str(), stdout);
-    files.map.write(early.symbolAndLineTableLines);
-    if (!early.symbolsWritten || !reading.linesComplete || !listing.result.made) return kExitFailure;
-    files.map.write(listing.lines);
+    if (!complete) return kExitFailure;
     writeMapEnd(files.map);
     return 0;
 }
@@ -254,16 +303,21 @@ int runMapGenerator(const RunOptions& options, const ListingMaker& makeListing) 
     model.files.add(files.names.listing);
     ListingJob listingJob(ObjdumpCommand{files.toolkitDir, files.names.image}, files.names.listing,
                           makeListing ? makeListing : makeObjdumpListing);
+    // The old MAP file is cut off only now, beside objdump's start.
+    files.map.dropOldContent();
     DebugReader reader;
     const ImageReading reading = readImage(reader, files.image.get(), model, files.libraryDir);
-    const EarlyLines early = reading.collected ? makeEarlyLines(model, files.libraryDir, options.listFlag) : EarlyLines{};
+    EarlyLines early = reading.collected ? makeEarlyLines(model, files.libraryDir, options.listFlag) : EarlyLines{};
+    if (reading.collected) writeEarlyLinesAhead(early, model, files);
+    const TextBlocks listingLines =
+        reading.collected ? takeListingLines(listingJob, files.map, early.aheadAt.has_value()) : TextBlocks{};
     ListingReport listing = listingJob.finish();
 
     confirmListedImage(listing, files);
     reportListing(listing, model);
     std::fputs(reading.readerMessages.c_str(), stdout);
     if (!reading.collected) return kExitFailure;
-    const int status = writeMap(model, reading, early, listing, files, options.listFlag);
+    const int status = writeMap(model, reading, early, listing, listingLines, files, options.listFlag);
     if (status != 0) return status;
     return finishRun(reading, files, model, options.quietFlag);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdarg>
 
+#include "platform/process_setup.h"
 #include "tables/text_format.h"
 
 namespace kestab {
@@ -29,17 +30,62 @@ void TextBlocks::append(std::string_view text) {
     blocks_.back().append(text);
 }
 
+std::uint64_t TextBlocks::size() const {
+    std::uint64_t total = 0;
+    for (const std::string& block : blocks_) total += block.size();
+    return total;
+}
+
+void TextBlocks::appendBlock(std::string block) {
+    if (!block.empty()) blocks_.push_back(std::move(block));
+}
+
+std::vector<std::string> TextBlocks::takeAllButLast() {
+    std::vector<std::string> taken;
+    if (blocks_.size() < 2) return taken;
+    std::string last = std::move(blocks_.back());
+    blocks_.pop_back();
+    taken.swap(blocks_);
+    blocks_.push_back(std::move(last));
+    return taken;
+}
+
 MapStream::~MapStream() {
-    if (file_ != nullptr) std::fclose(file_);
+    if (file_ == nullptr) return;
+    dropOldContent();
+    std::fclose(file_);
 }
 
 bool MapStream::create(const std::string& path) {
-    file_ = std::fopen(path.c_str(), "wb");
+    file_ = platform::openForWriting(path);
     failed_ = false;
+    oldContent_ = file_ != nullptr;
     // The MAP file is written in many short lines: a larger buffer means
     // fewer writes.
     if (file_ != nullptr) std::setvbuf(file_, nullptr, _IOFBF, kBufferSize);
     return file_ != nullptr;
+}
+
+void MapStream::dropOldContent() {
+    if (!oldContent_) return;
+    oldContent_ = false;
+    if (!platform::emptyFile(file_)) failed_ = true;
+}
+
+bool MapStream::seekTo(std::uint64_t offset) {
+    if (file_ == nullptr) return false;
+    dropOldContent();
+#ifdef _WIN32
+    return ::_fseeki64(file_, static_cast<__int64>(offset), SEEK_SET) == 0;
+#else
+    return ::fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+bool MapStream::restart() {
+    if (!seekTo(0)) return false;
+    if (!platform::emptyFile(file_)) failed_ = true;
+    return true;
 }
 
 void MapStream::write(std::string_view text) {
@@ -48,6 +94,7 @@ void MapStream::write(std::string_view text) {
         return;
     }
     if (file_ == nullptr) return;
+    dropOldContent();
     if (!text.empty() && writeUnlocked(text, file_) != text.size()) failed_ = true;
 }
 
@@ -67,12 +114,14 @@ void MapStream::printf(const char* format, ...) {
         va_end(args);
         return;
     }
+    dropOldContent();
     if (std::vfprintf(file_, format, args) < 0) failed_ = true;
     va_end(args);
 }
 
 bool MapStream::close() {
     if (file_ == nullptr) return !failed_;
+    dropOldContent();
     if (std::ferror(file_) != 0) failed_ = true;
     if (std::fclose(file_) != 0) failed_ = true;
     file_ = nullptr;

@@ -4,6 +4,7 @@
 // the file comes.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -18,6 +19,14 @@ class TextBlocks {
 public:
     void append(std::string_view text);
     const std::vector<std::string>& blocks() const { return blocks_; }
+    // The length of the whole text.
+    std::uint64_t size() const;
+    // Adds a block made elsewhere as it stands.
+    void appendBlock(std::string block);
+    // All blocks but the last, handed over.
+    std::vector<std::string> takeAllButLast();
+    // All blocks, handed over.
+    std::vector<std::string> takeAll() { return std::exchange(blocks_, {}); }
 
 private:
     static constexpr std::size_t kBlockSize = 1 << 16;
@@ -31,12 +40,27 @@ public:
     MapStream(const MapStream&) = delete;
     MapStream& operator=(const MapStream&) = delete;
 
-    // Creates or truncates `path`; false when it cannot be created.
+    // Opens `path` for writing, created when missing; false when it cannot
+    // be. What the file held is cut off by dropOldContent(), or at the
+    // first write or the close at the latest, so the cost of cutting off a
+    // large old file can wait for a moment when nothing waits on it.
     bool create(const std::string& path);
+    // Cuts off what the file held before create(), once.
+    void dropOldContent();
+    // Goes on writing at `offset` of the file, past its end too (the gap
+    // reads as zero bytes until it is written). False, with nothing
+    // changed, when the file cannot seek (a FIFO, a device) or is not open.
+    bool seekTo(std::uint64_t offset);
+    // Empties the file and goes on writing at its start; false when the
+    // file cannot seek.
+    bool restart();
     // Keeps what is written from now on in memory instead, for take().
     void keepInMemory() { inMemory_ = true; }
     // What was kept in memory, handed over; the stream starts empty again.
     TextBlocks take() { return std::exchange(memory_, {}); }
+    // The blocks kept in memory that are full, handed over; the last one,
+    // which may still grow, stays.
+    std::vector<std::string> takeFullBlocks() { return memory_.takeAllButLast(); }
     // Writes text as it stands (no line end).
     void write(std::string_view text);
     void write(const TextBlocks& text);
@@ -53,6 +77,7 @@ private:
 
     std::FILE* file_ = nullptr;
     bool failed_ = false;
+    bool oldContent_ = false;  // what the file held before create() is still there
     bool inMemory_ = false;
     TextBlocks memory_;
 };

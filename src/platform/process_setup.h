@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +42,15 @@ struct FileIdentity {
     std::int64_t modified = 0;
     bool operator==(const FileIdentity&) const = default;
 };
+
+// Opens `path` for writing in binary mode, creating it when it is missing
+// but keeping what it holds: emptyFile() cuts that off, at a time of the
+// caller's choosing. nullptr with errno set when it cannot be opened.
+std::FILE* openForWriting(const std::string& path);
+// Empties the regular file `file` writes to, as opening it with truncation
+// would have (nothing else, a device or a FIFO, is touched); false with
+// errno set when the file cannot be cut.
+bool emptyFile(std::FILE* file);
 
 // The identity of the file open on `fd` (fstat; GetFileInformationByHandle
 // on Windows); nullopt when it cannot be had.

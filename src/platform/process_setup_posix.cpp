@@ -74,6 +74,31 @@ bool readWholeFile(int fd, std::vector<unsigned char>& bytes, std::size_t maxByt
     }
 }
 
+std::FILE* openForWriting(const std::string& path) {
+    int fd;
+    while ((fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666)) < 0) {
+        if (errno != EINTR) return nullptr;
+    }
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (file == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+    }
+    return file;
+}
+
+bool emptyFile(std::FILE* file) {
+    const int fd = ::fileno(file);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    if (!S_ISREG(st.st_mode) || st.st_size == 0) return true;
+    while (::ftruncate(fd, 0) != 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
 namespace {
 
 FileIdentity identityOf(const struct stat& st) {

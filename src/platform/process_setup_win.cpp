@@ -57,6 +57,28 @@ bool readWholeFile(int fd, std::vector<unsigned char>& bytes, std::size_t maxByt
     }
 }
 
+std::FILE* openForWriting(const std::string& path) {
+    const int fd = ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+    if (fd < 0) return nullptr;
+    std::FILE* file = ::_fdopen(fd, "wb");
+    if (file == nullptr) {
+        const int error = errno;
+        ::_close(fd);
+        errno = error;
+    }
+    return file;
+}
+
+bool emptyFile(std::FILE* file) {
+    const int fd = ::_fileno(file);
+    if (::GetFileType(reinterpret_cast<HANDLE>(::_get_osfhandle(fd))) != FILE_TYPE_DISK) return true;
+    if (const errno_t error = ::_chsize_s(fd, 0)) {
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
 namespace {
 
 std::optional<FileIdentity> identityOf(HANDLE file) {

@@ -91,18 +91,16 @@ public:
 
     // The listing as objdump's output: written to the listing file and fed
     // through the scanner the run uses.
-    static ListingReport scanListing(std::string_view listing, const std::string& listingPath) {
+    static ListingReport scanListing(std::string_view listing, const std::string& listingPath, ListingLines& lines) {
         std::ofstream(listingPath, std::ios::binary | std::ios::trunc)
             .write(listing.data(), static_cast<std::streamsize>(listing.size()));
         ListingReport report;
-        ListingLines lines;
         for (std::size_t at = 0; at < listing.size();) {
             const std::size_t piece = 1 + static_cast<unsigned char>(listing[at]) % 64;
             lines.feed(listing.substr(at, piece));
             at += piece;
         }
         report.result.made = true;
-        report.lines = lines.finish();
         return report;
     }
 
@@ -117,9 +115,8 @@ public:
         }
         ListingMaker makeListing;
         if (parts.listing) {
-            makeListing = [listing = *parts.listing](const ObjdumpCommand&, const std::string& path) {
-                return scanListing(listing, path);
-            };
+            makeListing = [listing = *parts.listing](const ObjdumpCommand&, const std::string& path,
+                                                     ListingLines& lines) { return scanListing(listing, path, lines); };
         }
         RunOptions options;
         options.fileName = (dir_ / "in").string();
