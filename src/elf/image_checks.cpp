@@ -66,23 +66,21 @@ bool LibdwarfGuard::reads(std::string_view name) {
     return kind == "rnglists" || kind == "loclists" || kind == "loc" || kind == "info" || kind == "abbrev";
 }
 
-bool LibdwarfGuard::take(std::string_view name, const std::vector<unsigned char>* contents) {
+bool LibdwarfGuard::take(std::string_view name, std::optional<SectionBytes> contents) {
     const std::string_view kind = debugKind(name);
-    if ((kind == "rnglists" || kind == "loclists") && (contents == nullptr || !listUnitsWellFormed(*contents, bigEndian_)))
+    if ((kind == "rnglists" || kind == "loclists") &&
+        (!contents || !listUnitsWellFormed(contents->bytes(), bigEndian_)))
         return false;
     std::optional<Kept>* slot = kind == "info" ? &info_ : kind == "abbrev" ? &abbrev_ : kind == "loc" ? &loc_
                                : kind == "loclists" ? &loclists_ : nullptr;
-    if (slot != nullptr && !*slot) {
-        *slot = Kept{std::string(name), std::nullopt};
-        if (contents != nullptr) (*slot)->contents = *contents;
-    }
+    if (slot != nullptr && !*slot) *slot = Kept{std::string(name), std::move(contents)};
     return true;
 }
 
 std::string LibdwarfGuard::damagedLists() const {
     const auto bytes = [](const std::optional<Kept>& kept) -> std::optional<std::span<const unsigned char>> {
         if (!kept || !kept->contents) return std::nullopt;
-        return std::span<const unsigned char>(*kept->contents);
+        return kept->contents->bytes();
     };
     const LocationSections sections{bytes(info_), bytes(abbrev_), bytes(loc_), bytes(loclists_), bigEndian_};
     switch (listRunningPastItsSection(sections)) {
@@ -105,7 +103,8 @@ std::string damagedLibdwarfSection(const ElfImage& image) {
         const std::optional<std::string_view> name = image.stringAt(*namesIndex, section.name);
         if (!name || !LibdwarfGuard::reads(*name)) continue;
         const bool readable = image.contents(section, *name, contents);
-        if (!guard.take(*name, readable ? &contents : nullptr)) return std::string(*name);
+        if (!guard.take(*name, readable ? std::optional(SectionBytes::own(std::move(contents))) : std::nullopt))
+            return std::string(*name);
     }
     return guard.damagedLists();
 }

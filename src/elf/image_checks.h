@@ -31,6 +31,30 @@ int debugFormatMarker(const ElfImage& image);
 // whose entries run past their section (location_list_guard.h), which libdwarf
 // reads beyond. Section names are taken with ".debug_" or, compressed the
 // GNU way, ".zdebug_".
+// A section's contents as a DWARF reader sees them: a view of the bytes
+// where they lie (they must outlive the guard), or an inflated copy that
+// it holds itself.
+class SectionBytes {
+public:
+    static SectionBytes view(std::span<const unsigned char> bytes) { return SectionBytes(bytes, {}); }
+    static SectionBytes own(std::vector<unsigned char> bytes) {
+        const std::span<const unsigned char> at(bytes);
+        return SectionBytes(at, std::move(bytes));  // moving keeps the vector's buffer where it is
+    }
+    SectionBytes(SectionBytes&&) = default;
+    SectionBytes& operator=(SectionBytes&&) = default;
+    SectionBytes(const SectionBytes&) = delete;
+    SectionBytes& operator=(const SectionBytes&) = delete;
+
+    std::span<const unsigned char> bytes() const { return bytes_; }
+
+private:
+    SectionBytes(std::span<const unsigned char> bytes, std::vector<unsigned char> owned)
+        : bytes_(bytes), owned_(std::move(owned)) {}
+    std::span<const unsigned char> bytes_;
+    std::vector<unsigned char> owned_;
+};
+
 class LibdwarfGuard {
 public:
     explicit LibdwarfGuard(bool bigEndian) : bigEndian_(bigEndian) {}
@@ -42,7 +66,7 @@ public:
     // .debug_rnglists or .debug_loclists that cannot be read or whose unit
     // headers are not well formed. Of two sections of one name, the first
     // one's lists are followed.
-    bool take(std::string_view name, const std::vector<unsigned char>* contents);
+    bool take(std::string_view name, std::optional<SectionBytes> contents);
     // Once every section was taken: the name of the location-list section
     // with a list that runs past it, or the empty text.
     std::string damagedLists() const;
@@ -50,7 +74,7 @@ public:
 private:
     struct Kept {
         std::string name;
-        std::optional<std::vector<unsigned char>> contents;
+        std::optional<SectionBytes> contents;
     };
     bool bigEndian_;
     std::optional<Kept> info_, abbrev_, loc_, loclists_;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -15,36 +16,45 @@ namespace kestab::elf {
 
 namespace {
 
-// The section's contents as libdwarf would see them after decompression.
-bool sectionContents(Elf_Scn* section, const GElf_Shdr& header, bool gnuCompressed, bool bigEndian,
-                     std::vector<unsigned char>& contents) {
-    if (header.sh_size == 0) {
-        contents.clear();
-        return true;
-    }
+// The section's contents as libdwarf would see them after decompression:
+// a view of libelf's copy of the section (which lives as long as the Elf
+// handle), or the inflated bytes.
+std::optional<SectionBytes> sectionBytes(Elf_Scn* section, const GElf_Shdr& header, bool gnuCompressed,
+                                         bool bigEndian) {
+    if (header.sh_size == 0) return SectionBytes::view({});
     Elf_Data* data = elf_rawdata(section, nullptr);
-    if (data == nullptr || data->d_buf == nullptr) return false;
+    if (data == nullptr || data->d_buf == nullptr) return std::nullopt;
     const auto* bytes = static_cast<const unsigned char*>(data->d_buf);
     const std::size_t size = data->d_size;
+    std::vector<unsigned char> inflated;
     if ((header.sh_flags & SHF_COMPRESSED) != 0) {
         // Elf32_Chdr: type, uncompressed size, alignment.
         ByteReader in({bytes, size}, bigEndian);
         std::uint64_t type = 0;
         std::uint64_t declared = 0;
         std::uint64_t alignment = 0;
-        if (!in.read(4, type) || !in.read(4, declared) || !in.read(4, alignment)) return false;
-        if (type != ELFCOMPRESS_ZLIB) return false;
-        return inflateExact({bytes + 12, size - 12}, declared, contents);
+        if (!in.read(4, type) || !in.read(4, declared) || !in.read(4, alignment)) return std::nullopt;
+        if (type != ELFCOMPRESS_ZLIB) return std::nullopt;
+        if (!inflateExact({bytes + 12, size - 12}, declared, inflated)) return std::nullopt;
+        return SectionBytes::own(std::move(inflated));
     }
     if (gnuCompressed) {
         // "ZLIB" and the uncompressed size, 8 bytes big-endian.
-        if (size < 12 || std::memcmp(bytes, "ZLIB", 4) != 0) return false;
+        if (size < 12 || std::memcmp(bytes, "ZLIB", 4) != 0) return std::nullopt;
         ByteReader in({bytes + 4, 8}, true);
         std::uint64_t declared = 0;
         in.read(8, declared);
-        return inflateExact({bytes + 12, size - 12}, declared, contents);
+        if (!inflateExact({bytes + 12, size - 12}, declared, inflated)) return std::nullopt;
+        return SectionBytes::own(std::move(inflated));
     }
-    contents.assign(bytes, bytes + size);
+    return SectionBytes::view({bytes, size});
+}
+
+bool sectionContents(Elf_Scn* section, const GElf_Shdr& header, bool gnuCompressed, bool bigEndian,
+                     std::vector<unsigned char>& contents) {
+    const std::optional<SectionBytes> read = sectionBytes(section, header, gnuCompressed, bigEndian);
+    if (!read) return false;
+    contents.assign(read->bytes().begin(), read->bytes().end());
     return true;
 }
 
@@ -97,12 +107,10 @@ std::string damagedLibdwarfSection(Elf* elf) {
     bool bigEndian = false;
     if (!isBigEndian(elf, bigEndian)) return {};
     LibdwarfGuard guard(bigEndian);
-    std::vector<unsigned char> contents;
     std::string damaged;
     visitSections(elf, [&](Elf_Scn* section, const GElf_Shdr& header, std::string_view name) {
         if (!LibdwarfGuard::reads(name)) return false;
-        const bool readable = sectionContents(section, header, name.starts_with(".zdebug_"), bigEndian, contents);
-        if (guard.take(name, readable ? &contents : nullptr)) return false;
+        if (guard.take(name, sectionBytes(section, header, name.starts_with(".zdebug_"), bigEndian))) return false;
         damaged = name;
         return true;
     });
