@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <utility>
 
 #include "mapout/map_stream.h"
@@ -77,15 +78,23 @@ platform::WaitSchedule listingSchedule() {
     return schedule;
 }
 
-ListingResult generateListing(const ObjdumpCommand& command, std::int32_t& exitCode, const std::string& listingPath,
-                              const platform::WaitSchedule& schedule, const platform::OutputSink& sink) {
-    const std::string program = command.program();
-    const platform::CaptureResult capture =
-        platform::runCaptured(program, command.arguments(), listingPath, exitCode, schedule, sink);
+StartedListing::StartedListing(const ObjdumpCommand& command, std::string listingPath)
+    : program_(command.program()),
+      listingPath_(std::move(listingPath)),
+      child_(program_, command.arguments(), listingPath_) {}
+
+ListingResult StartedListing::finish(std::int32_t& exitCode, const platform::WaitSchedule& schedule,
+                                     const platform::OutputSink& sink) {
+    const platform::CaptureResult capture = child_.finish(exitCode, schedule, sink);
     ListingResult result;
-    result.failure = describeFailure(capture, exitCode, program, listingPath, schedule);
+    result.failure = describeFailure(capture, exitCode, program_, listingPath_, schedule);
     result.made = result.failure.empty();
     return result;
+}
+
+ListingResult generateListing(const ObjdumpCommand& command, std::int32_t& exitCode, const std::string& listingPath,
+                              const platform::WaitSchedule& schedule, const platform::OutputSink& sink) {
+    return StartedListing(command, listingPath).finish(exitCode, schedule, sink);
 }
 
 void ListingLines::feed(std::string_view piece) {
@@ -120,16 +129,21 @@ bool ListingLines::take(std::vector<std::string>& blocks) {
     return true;
 }
 
-ListingReport makeObjdumpListing(const ObjdumpCommand& command, const std::string& listingPath, ListingLines& lines) {
-    ListingReport report;
-    report.result = generateListing(command, report.exitCode, listingPath, listingSchedule(),
-                                    [&lines](std::string_view piece) { lines.feed(piece); });
-    return report;
+ListingFinish makeObjdumpListing(const ObjdumpCommand& command, const std::string& listingPath) {
+    auto started = std::make_shared<StartedListing>(command, listingPath);
+    return [started](ListingLines& lines) {
+        ListingReport report;
+        report.result = started->finish(report.exitCode, listingSchedule(),
+                                        [&lines](std::string_view piece) { lines.feed(piece); });
+        return report;
+    };
 }
 
-ListingJob::ListingJob(ObjdumpCommand command, std::string listingPath, ListingMaker maker)
-    : thread_([this, command = std::move(command), path = std::move(listingPath), maker = std::move(maker)] {
-          report_ = maker(command, path, lines_);
+// objdump is started before the thread: nothing then stands between the
+// run's start and objdump's but what decides its command line.
+ListingJob::ListingJob(const ObjdumpCommand& command, const std::string& listingPath, const ListingMaker& maker)
+    : thread_([this, finish = maker(command, listingPath)] {
+          report_ = finish(lines_);
           lines_.finish();
       }) {}
 

@@ -52,6 +52,21 @@ struct ListingResult {
 // `sink` once written. exitCode: the child's status (128 + signal when a
 // signal ended it), 241 when it was killed for not ending or falling
 // silent, untouched when it could not be set up, started or written.
+// generateListing in two steps: construction starts objdump at once, on the
+// calling thread; finish() copies its output and waits for its end, on any
+// thread, once.
+class StartedListing {
+public:
+    StartedListing(const ObjdumpCommand& command, std::string listingPath);
+    ListingResult finish(std::int32_t& exitCode, const platform::WaitSchedule& schedule = {},
+                         const platform::OutputSink& sink = {});
+
+private:
+    std::string program_;
+    std::string listingPath_;
+    platform::CapturedChild child_;
+};
+
 ListingResult generateListing(const ObjdumpCommand& command, std::int32_t& exitCode,
                               const std::string& listingPath, const platform::WaitSchedule& schedule = {},
                               const platform::OutputSink& sink = {});
@@ -94,18 +109,23 @@ private:
     bool finished_ = false;
 };
 
-// Makes the listing of a run into `listingPath` and feeds it to `lines`.
-using ListingMaker =
-    std::function<ListingReport(const ObjdumpCommand& command, const std::string& listingPath, ListingLines& lines)>;
+// The rest of a listing's making, on the listing's thread: the listing fed
+// to `lines`, and how it went.
+using ListingFinish = std::function<ListingReport(ListingLines& lines)>;
+// Starts the listing of a run into `listingPath` on the calling thread and
+// answers what finishes it.
+using ListingMaker = std::function<ListingFinish(const ObjdumpCommand& command, const std::string& listingPath)>;
 
-// The run's own maker: the objdump run with generateListing, its output fed
-// to `lines` as it streams; the listing file is never read back.
-ListingReport makeObjdumpListing(const ObjdumpCommand& command, const std::string& listingPath, ListingLines& lines);
+// The run's own maker: objdump started at once (StartedListing), its output
+// fed to the lines as it streams; the listing file is never read back.
+ListingFinish makeObjdumpListing(const ObjdumpCommand& command, const std::string& listingPath);
 
-// The listing made on a thread of its own, started at construction.
+// The listing started at construction, on the calling thread, and made on
+// a thread of its own.
 class ListingJob {
 public:
-    ListingJob(ObjdumpCommand command, std::string listingPath, ListingMaker maker = makeObjdumpListing);
+    ListingJob(const ObjdumpCommand& command, const std::string& listingPath,
+               const ListingMaker& maker = makeObjdumpListing);
     ~ListingJob();
     ListingJob(const ListingJob&) = delete;
     ListingJob& operator=(const ListingJob&) = delete;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,6 +60,26 @@ using OutputSink = std::function<void(std::string_view)>;
 CaptureResult runCaptured(const std::string& program, const std::vector<std::string>& args,
                           const std::string& outputPath, std::int32_t& exitCode, const WaitSchedule& schedule = {},
                           const OutputSink& sink = {});
+
+// runCaptured in two steps, so that the child can be started at once on
+// one thread and its output copied on another: construction makes the
+// pipes and the output file and starts the child; finish() does the rest.
+// A child whose owner goes without finish() is killed with its group and
+// reaped.
+class CapturedChild {
+public:
+    CapturedChild(const std::string& program, const std::vector<std::string>& args, const std::string& outputPath);
+    ~CapturedChild();
+    CapturedChild(CapturedChild&&) noexcept;
+    CapturedChild& operator=(CapturedChild&&) noexcept;
+
+    // Copies the output and waits for the end; call once.
+    CaptureResult finish(std::int32_t& exitCode, const WaitSchedule& schedule = {}, const OutputSink& sink = {});
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 inline constexpr std::int32_t kKilledExitCode = 241;
 

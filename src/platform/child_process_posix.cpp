@@ -352,59 +352,83 @@ std::string errorText(int error) { return std::strerror(error); }
 
 std::string signalName(int signal) { return ::strsignal(signal); }
 
-CaptureResult runCaptured(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& outputPath, std::int32_t& exitCode, const WaitSchedule& schedule,
-                          const OutputSink& sink) {
-    Fd outRead, outWrite, inRead, inWrite;
-    if (!makePipe(outRead, outWrite) || !makePipe(inRead, inWrite)) return {CaptureOutcome::SetupFailed, errno};
-    Fd file = openOutputFile(outputPath);
-    if (!file.valid()) return {CaptureOutcome::CreateFailed, errno};
-
-    installGroupKiller();
+struct CapturedChild::State {
+    std::optional<CaptureResult> failed;  // set-up or start failed: finish() answers this
+    Fd outRead;
+    Fd file;
     std::optional<Child> child;
-    {
-        Starting start;
-        pid_t pid = -1;
-        if (const int error = spawnChild(program, args, inRead.get(), outWrite.get(), pid)) {
-            emptyOutputFile(file.get());  // no old listing is left as if it were this image's
-            return {CaptureOutcome::StartFailed, error};
-        }
-        child.emplace(pid);
-        start.started(pid);
+};
+
+CapturedChild::CapturedChild(const std::string& program, const std::vector<std::string>& args,
+                             const std::string& outputPath)
+    : state_(std::make_unique<State>()) {
+    State& s = *state_;
+    Fd outWrite, inRead, inWrite;
+    if (!makePipe(s.outRead, outWrite) || !makePipe(inRead, inWrite)) {
+        s.failed = CaptureResult{CaptureOutcome::SetupFailed, errno};
+        return;
     }
+    s.file = openOutputFile(outputPath);
+    if (!s.file.valid()) {
+        s.failed = CaptureResult{CaptureOutcome::CreateFailed, errno};
+        return;
+    }
+    installGroupKiller();
+    Starting start;
+    pid_t pid = -1;
+    if (const int error = spawnChild(program, args, inRead.get(), outWrite.get(), pid)) {
+        emptyOutputFile(s.file.get());  // no old listing is left as if it were this image's
+        s.failed = CaptureResult{CaptureOutcome::StartFailed, error};
+        return;
+    }
+    s.child.emplace(pid);
+    start.started(pid);
     // From here only the child holds a write end of the output pipe. The
     // input pipe is released at once: a child that reads its standard input
     // sees its end instead of waiting forever.
-    outWrite.reset();
-    inRead.reset();
-    inWrite.reset();
+}
+
+CapturedChild::~CapturedChild() = default;
+CapturedChild::CapturedChild(CapturedChild&&) noexcept = default;
+CapturedChild& CapturedChild::operator=(CapturedChild&&) noexcept = default;
+
+CaptureResult CapturedChild::finish(std::int32_t& exitCode, const WaitSchedule& schedule, const OutputSink& sink) {
+    State& s = *state_;
+    if (s.failed) return *s.failed;
+    Child& child = *s.child;
     // Done while the child starts up, which takes longer than either.
-    ::fcntl(outRead.get(), F_SETPIPE_SZ, kOutputPipeSize);  // a smaller pipe serves as well
-    if (const int error = emptyOutputFile(file.get())) {
-        child->finish();
+    ::fcntl(s.outRead.get(), F_SETPIPE_SZ, kOutputPipeSize);  // a smaller pipe serves as well
+    if (const int error = emptyOutputFile(s.file.get())) {
+        child.finish();
         return {CaptureOutcome::WriteFailed, error};
     }
 
-    CopyResult copy = copyOutput(outRead.get(), file.get(), *child, schedule.silenceLimitMs, sink);
-    if (::close(file.get()) != 0 && copy.end != CopyEnd::WriteFailed && errno != EINTR)
+    CopyResult copy = copyOutput(s.outRead.get(), s.file.get(), child, schedule.silenceLimitMs, sink);
+    if (::close(s.file.get()) != 0 && copy.end != CopyEnd::WriteFailed && errno != EINTR)
         copy = {CopyEnd::WriteFailed, errno};
-    static_cast<void>(file.release());
+    static_cast<void>(s.file.release());
     if (copy.end == CopyEnd::WriteFailed || copy.end == CopyEnd::Silent) {
-        child->finish();
+        child.finish();
         if (copy.end == CopyEnd::WriteFailed) return {CaptureOutcome::WriteFailed, copy.error};
         exitCode = kKilledExitCode;
         return {CaptureOutcome::Silent};
     }
     // A child that has ended when the wait is over is judged by its own
     // status, however late in the wait it ended.
-    const bool ended = child->waitForEnd(nowMs() + waitBudgetMs(schedule));
-    const Child::Status status = child->finish();
+    const bool ended = child.waitForEnd(nowMs() + waitBudgetMs(schedule));
+    const Child::Status status = child.finish();
     if (!ended && (!status.known || status.signal == SIGKILL)) {
         exitCode = kKilledExitCode;
         return {CaptureOutcome::Killed};
     }
     if (status.known) exitCode = status.exitCode;
     return {CaptureOutcome::Ended, 0, status.signal};
+}
+
+CaptureResult runCaptured(const std::string& program, const std::vector<std::string>& args,
+                          const std::string& outputPath, std::int32_t& exitCode, const WaitSchedule& schedule,
+                          const OutputSink& sink) {
+    return CapturedChild(program, args, outputPath).finish(exitCode, schedule, sink);
 }
 
 }  // namespace kestab::platform

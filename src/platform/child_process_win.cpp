@@ -11,6 +11,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <memory>
+#include <optional>
 #include <utility>
 
 #include "platform/child_process.h"
@@ -267,29 +269,53 @@ std::string errorText(int error) {
 
 std::string signalName(int) { return {}; }
 
-CaptureResult runCaptured(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& outputPath, std::int32_t& exitCode, const WaitSchedule& schedule,
-                          const OutputSink& sink) {
+struct CapturedChild::State {
+    std::optional<CaptureResult> failed;  // set-up or start failed: finish() answers this
     Pipes pipes;
-    if (!makePipes(pipes)) return {CaptureOutcome::SetupFailed, static_cast<int>(::GetLastError())};
-    Handle file = createOutputFile(outputPath);
-    if (!file.valid()) return {CaptureOutcome::CreateFailed, static_cast<int>(::GetLastError())};
+    Handle file;
+    std::optional<Child> child;
+};
 
+CapturedChild::CapturedChild(const std::string& program, const std::vector<std::string>& args,
+                             const std::string& outputPath)
+    : state_(std::make_unique<State>()) {
+    State& s = *state_;
+    if (!makePipes(s.pipes)) {
+        s.failed = CaptureResult{CaptureOutcome::SetupFailed, static_cast<int>(::GetLastError())};
+        return;
+    }
+    s.file = createOutputFile(outputPath);
+    if (!s.file.valid()) {
+        s.failed = CaptureResult{CaptureOutcome::CreateFailed, static_cast<int>(::GetLastError())};
+        return;
+    }
     PROCESS_INFORMATION info{};
-    if (const DWORD error = startSuspended(commandLine(program, args), pipes.inRead.get(), pipes.outWrite.get(), info))
-        return {CaptureOutcome::StartFailed, static_cast<int>(error)};
+    if (const DWORD error =
+            startSuspended(commandLine(program, args), s.pipes.inRead.get(), s.pipes.outWrite.get(), info)) {
+        s.failed = CaptureResult{CaptureOutcome::StartFailed, static_cast<int>(error)};
+        return;
+    }
     Handle thread(info.hThread);
-    Child child(info.hProcess, makeJob());
+    s.child.emplace(info.hProcess, makeJob());
     ::ResumeThread(thread.get());
     thread.reset();
     // From here only the child holds a write end of the output pipe; a child
     // that reads its standard input sees its end.
-    pipes.outWrite.reset();
-    pipes.inRead.reset();
-    pipes.inWrite.reset();
+    s.pipes.outWrite.reset();
+    s.pipes.inRead.reset();
+    s.pipes.inWrite.reset();
+}
 
-    CopyResult copy = copyOutput(pipes.outRead.get(), file.get(), child, schedule.silenceLimitMs, sink);
-    if (const DWORD error = file.close(); error != 0 && copy.end != CopyEnd::WriteFailed)
+CapturedChild::~CapturedChild() = default;
+CapturedChild::CapturedChild(CapturedChild&&) noexcept = default;
+CapturedChild& CapturedChild::operator=(CapturedChild&&) noexcept = default;
+
+CaptureResult CapturedChild::finish(std::int32_t& exitCode, const WaitSchedule& schedule, const OutputSink& sink) {
+    State& s = *state_;
+    if (s.failed) return *s.failed;
+    Child& child = *s.child;
+    CopyResult copy = copyOutput(s.pipes.outRead.get(), s.file.get(), child, schedule.silenceLimitMs, sink);
+    if (const DWORD error = s.file.close(); error != 0 && copy.end != CopyEnd::WriteFailed)
         copy = {CopyEnd::WriteFailed, error};
     if (copy.end == CopyEnd::WriteFailed) return {CaptureOutcome::WriteFailed, static_cast<int>(copy.error)};
     if (copy.end == CopyEnd::Silent) {
@@ -304,6 +330,12 @@ CaptureResult runCaptured(const std::string& program, const std::vector<std::str
     }
     exitCode = child.exitCode();
     return {CaptureOutcome::Ended};
+}
+
+CaptureResult runCaptured(const std::string& program, const std::vector<std::string>& args,
+                          const std::string& outputPath, std::int32_t& exitCode, const WaitSchedule& schedule,
+                          const OutputSink& sink) {
+    return CapturedChild(program, args, outputPath).finish(exitCode, schedule, sink);
 }
 
 }  // namespace kestab::platform

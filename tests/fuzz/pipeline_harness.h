@@ -115,8 +115,9 @@ public:
         }
         ListingMaker makeListing;
         if (parts.listing) {
-            makeListing = [listing = *parts.listing](const ObjdumpCommand&, const std::string& path,
-                                                     ListingLines& lines) { return scanListing(listing, path, lines); };
+            makeListing = [listing = *parts.listing](const ObjdumpCommand&, const std::string& path) -> ListingFinish {
+                return [listing, path](ListingLines& lines) { return scanListing(listing, path, lines); };
+            };
         }
         RunOptions options;
         options.fileName = (dir_ / "in").string();
