@@ -39,6 +39,13 @@ public:
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
     Handle(Handle&& other) noexcept : h_(std::exchange(other.h_, nullptr)) {}
+    Handle& operator=(Handle&& other) noexcept {
+        if (this != &other) {
+            reset();
+            h_ = std::exchange(other.h_, nullptr);
+        }
+        return *this;
+    }
 
     HANDLE get() const { return h_; }
     bool valid() const { return h_ != nullptr; }
