@@ -226,6 +226,9 @@ int writeMap(const MapModel& model, const ImageReading& reading, const EarlyLine
 }
 
 int finishRun(const ImageReading& reading, RunFiles& files, const MapModel& model, bool quiet) {
+    // What is freed from here on (the model, the lines) stays with the
+    // process, whose end hands it all back at once.
+    platform::keepFreedMemory();
     std::fputs(reading.closeMessage.c_str(), stdout);
     if (!files.map.close()) {
         std::printf("Cannot write output file: %s\n", files.names.map.c_str());

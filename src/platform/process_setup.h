@@ -22,6 +22,12 @@ namespace kestab::platform {
 // nobody gives. With glibc, also tunes the heap for the run's allocations.
 void prepareProcess();
 
+// From here on, memory that is freed stays with the process instead of
+// being handed back to the system piece by piece: for the end of a run,
+// when the process's own end hands it all back in one sweep. (glibc; a
+// no-op elsewhere.)
+void keepFreedMemory();
+
 // Opens `path` read-only and close-on-exec without blocking (a FIFO with no
 // writer would block a plain open). An invalid Fd with errno set when it
 // cannot be opened or is no regular file (EISDIR for a directory, EINVAL

@@ -28,10 +28,11 @@ void prepareProcess() {
     // a quarter fewer page faults, which cost more than anything else the
     // kernel does for a run, at the same peak memory.
     ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
-    // Freed room is never handed back to the system while the process
-    // lives: the run is short, what is freed midway is used again, and what
-    // is left at the end goes with the process in one sweep, instead of a
-    // millisecond of the kernel's work after the MAP file is complete.
+#endif
+}
+
+void keepFreedMemory() {
+#ifdef __GLIBC__
     ::mallopt(M_TRIM_THRESHOLD, 1 << 30);
 #endif
 }

@@ -24,6 +24,8 @@ void prepareProcess() {
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
 }
 
+void keepFreedMemory() {}
+
 Fd openRegularFile(const std::string& path) {
     Fd fd(::_open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT));
     if (!fd.valid()) return fd;
