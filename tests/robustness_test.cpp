@@ -169,11 +169,14 @@ TEST(DamagedImages, HarnessListingReachesTheListingLines) {
 // reads past the end of .debug_loclists on a list entry that runs beyond
 // it, so such sections are refused before libdwarf opens the image (a
 // .debug_loc list that runs past its section too); well-formed range lists
-// (which the tool does not read) pass.
+// (which the tool does not read) pass. A list that only libdwarf's walk
+// reaches (behind a DIE whose abbreviation is missing) is not given to
+// libdwarf: it counts as a list libdwarf refused.
 TEST(DamagedImages, DamagedListSectionsAreRefusedBeforeLibdwarfReadsThem) {
     const struct {
         const char* image;
         const char* refusal;  // null: not refused
+        const char* said = nullptr;  // on standard error
     } cases[] = {
         {"rnglists-bad-length.tmp", ".debug_rnglists"},
         {"rnglists-compressed-bad-header.tmp", ".debug_rnglists"},
@@ -181,6 +184,7 @@ TEST(DamagedImages, DamagedListSectionsAreRefusedBeforeLibdwarfReadsThem) {
         {"rnglists-two-good-units.tmp", nullptr},
         {"loclists-expression-past-end.tmp", ".debug_loclists"},
         {"loc-expression-past-end.tmp", ".debug_loc"},
+        {"loclists-past-end-behind-damaged-die.tmp", nullptr, "Function dwarf_loclist() failed(1)"},
     };
     for (const auto& c : cases) {
         TempDir dir;
@@ -193,6 +197,9 @@ TEST(DamagedImages, DamagedListSectionsAreRefusedBeforeLibdwarfReadsThem) {
             EXPECT_EQ(fs::file_size(dir / "prog.MAP"), 0u) << c.image;
         } else {
             EXPECT_EQ(r.out.find("Damaged"), std::string::npos) << c.image << "\n" << r.out;
+        }
+        if (c.said != nullptr) {
+            EXPECT_NE(r.err.find(c.said), std::string::npos) << c.image << "\n" << r.err;
         }
     }
 }

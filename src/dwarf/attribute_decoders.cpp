@@ -153,6 +153,20 @@ bool decodeFirstOperation(const Die& die, Dwarf_Locdesc_c description, Location&
     return operation.ok() && decodeOperation(die, atom, operand1, location);
 }
 
+// The DW_AT_loclists_base of the unit that holds `die`.
+std::optional<std::uint64_t> loclistsBase(const Die& die) {
+    Dwarf_Off unitOffset = 0;
+    Die unit;
+    if (!die.unitDieOffset(unitOffset).ok() || !Die::atOffset(die.debug(), unitOffset, unit).ok())
+        return std::nullopt;
+    std::optional<std::uint64_t> base;
+    unit.attributes().visit([&](const Attribute& unitAttr) {
+        std::uint32_t value = 0;
+        if (unitAttr.number() == DW_AT_loclists_base && unitAttr.reference(value).ok()) base = value;
+    });
+    return base;
+}
+
 // The offset in .debug_loclists of the list a DW_FORM_sec_offset or
 // DW_FORM_loclistx location names.
 std::optional<std::uint64_t> listOffset(const Die& die, const Attribute& attr, Dwarf_Half form,
@@ -164,16 +178,8 @@ std::optional<std::uint64_t> listOffset(const Die& die, const Attribute& attr, D
         return value;
     }
     Dwarf_Unsigned index = 0;
-    Dwarf_Off unitOffset = 0;
-    Die unit;
-    if (!attr.unsignedConstant(index).ok() || !die.unitDieOffset(unitOffset).ok() ||
-        !Die::atOffset(die.debug(), unitOffset, unit).ok())
-        return std::nullopt;
-    std::optional<std::uint64_t> base;
-    unit.attributes().visit([&](const Attribute& unitAttr) {
-        if (unitAttr.number() == DW_AT_loclists_base && unitAttr.reference(value).ok()) base = value;
-    });
-    if (!base) return std::nullopt;
+    const std::optional<std::uint64_t> base = loclistsBase(die);
+    if (!attr.unsignedConstant(index).ok() || !base) return std::nullopt;
     return indexedListOffset(section, *base, index, offsetSize, bigEndian);
 }
 
@@ -203,8 +209,41 @@ std::optional<bool> decodeViewPairList(const Die& die, const Attribute& attr, Lo
 
 }  // namespace
 
+bool locationListRunsPastSection(const Die& die, const Attribute& attr, LocationListSection& lists) {
+    const std::optional<Dwarf_Half> form = attr.form();
+    Dwarf_Half version = 0;
+    Dwarf_Half offsetSize = 0;
+    Dwarf_Half addressSize = 0;
+    if ((form != DW_FORM_sec_offset && form != DW_FORM_loclistx) || !die.unitVersion(version, offsetSize).ok() ||
+        version < 5 || !die.addressSize(addressSize).ok())
+        return false;
+    bool bigEndian = false;
+    const std::vector<unsigned char>* section = lists.contents(bigEndian);
+    if (section == nullptr) return false;  // libdwarf finds no list to read either
+    std::optional<std::uint64_t> offset;
+    if (form == DW_FORM_loclistx) {
+        // As the image's check: without DW_AT_loclists_base there is
+        // nothing to count from, and libdwarf is left to answer.
+        Dwarf_Unsigned index = 0;
+        const std::optional<std::uint64_t> base = loclistsBase(die);
+        if (!attr.unsignedConstant(index).ok() || !base) return false;
+        offset = indexedListOffset(*section, *base, index, offsetSize, bigEndian);
+        if (!offset) return true;
+    } else {
+        std::uint32_t value = 0;
+        if (!attr.reference(value).ok()) return false;
+        offset = value;
+    }
+    return scanLocationList(*section, *offset, addressSize, bigEndian).cut;
+}
+
 bool decodeLocation(const Die& die, const Attribute& attr, LocationListSection& lists, Location& location) {
     location = Location{};
+    constexpr Report kListFailed = onError("Function dwarf_loclist() failed(%d)", kCode);
+    if (locationListRunsPastSection(die, attr, lists)) {
+        kListFailed.print(Answer{DW_DLV_ERROR, 0, {}});
+        return false;
+    }
     const Dwarf_Debug dbg = attr.debug();
     Dwarf_Loc_Head_c rawHead = nullptr;
     Dwarf_Unsigned count = 0;
@@ -213,7 +252,6 @@ bool decodeLocation(const Die& die, const Attribute& attr, LocationListSection& 
     const LocHeadOwner head(dbg, answer.ok() ? rawHead : nullptr);
     if (answer.error()) {
         if (const std::optional<bool> read = decodeViewPairList(die, attr, lists, location)) return *read;
-        constexpr Report kListFailed = onError("Function dwarf_loclist() failed(%d)", kCode);
         kListFailed.print(answer);
     }
     if (!answer.ok()) return false;

@@ -69,4 +69,13 @@ Answer readLocationEntry(Dwarf_Debug dbg, Dwarf_Loc_Head_c head, Dwarf_Unsigned 
 // refuses for its view pairs is read from `lists`.
 bool decodeLocation(const Die& die, const Attribute& attr, LocationListSection& lists, Location& location);
 
+// Whether the attribute of `die` names a DWARF 5 location list that runs
+// past the end of .debug_loclists (or an index past its offset table),
+// which libdwarf 20210528 would read beyond. The image's check before
+// libdwarf opens it follows the lists of the DIEs that a walk of
+// .debug_info in order reaches; this one serves those that libdwarf's
+// walk reaches through damaged sibling links. Such a list is treated as
+// one that libdwarf refused.
+bool locationListRunsPastSection(const Die& die, const Attribute& attr, LocationListSection& lists);
+
 }  // namespace kestab::dw

@@ -10,11 +10,15 @@ ListScan scanLocationList(std::span<const unsigned char> section, std::uint64_t 
                           bool bigEndian) {
     ListScan scan;
     elf::ByteReader in(section, bigEndian);
-    if (offset >= section.size() || !in.seek(offset)) return scan;
+    if (offset >= section.size() || !in.seek(offset)) {
+        scan.cut = true;
+        return scan;
+    }
     for (;;) {
         elf::ListEntry entry;
         const elf::EntryRead read = elf::readListEntry(in, addressSize, entry);
         if (read == elf::EntryRead::endOfList) break;
+        scan.cut = read == elf::EntryRead::cut;
         if (read != elf::EntryRead::entry) return scan;
         scan.hasViewPair = scan.hasViewPair || entry.kind == kLleGnuViewPair;
         if (entry.located && scan.locations++ == 0) scan.firstExpression = entry.expression;

@@ -19,6 +19,7 @@ using elf::kLleGnuViewPair;
 // What one list holds, read from its first entry to its end-of-list entry.
 struct ListScan {
     bool complete = false;     // every entry read, up to the end of the list
+    bool cut = false;          // an entry runs past the section's end (or the list starts past it)
     bool hasViewPair = false;  // a DW_LLE_GNU_view_pair among them
     // Entries that give a location: base-address, view-pair and end-of-list
     // entries give none.

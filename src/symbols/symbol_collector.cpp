@@ -116,7 +116,9 @@ void SymbolCollector::readAttribute(const Die& die, const Attribute& attr, Symbo
             break;
         }
         case DW_AT_frame_base:
-            if (isFunction) symbol.frameBase = attr;
+            // A list that libdwarf could not read safely gives no frame
+            // base, as one that libdwarf refuses.
+            if (isFunction && !locationListRunsPastSection(die, attr, lists_)) symbol.frameBase = attr;
             break;
         case DW_AT_low_pc:
             if (isFunction) readAddress(attr, symbol.lowPc);
