@@ -206,11 +206,11 @@ int writeMap(const MapModel& model, const ImageReading& reading, const EarlyLine
     std::string fileZeroEcho;
     const TextBlocks head = mapHead(model, files.libraryDir, listFlag ? &fileZeroEcho : nullptr);
     const bool complete = early.symbolsWritten && reading.linesComplete && listing.result.made;
-    if (complete && early.aheadAt == head.size() && files.map.seekTo(0)) {
-        files.map.write(head);
-        files.map.seekTo(head.size() + early.fileLines.size() + early.symbolAndLineTableLines.size() +
-                         listingLines.size());
-    } else {
+    const std::uint64_t end =
+        head.size() + early.fileLines.size() + early.symbolAndLineTableLines.size() + listingLines.size();
+    const bool inPlace = complete && early.aheadAt == head.size() && files.map.seekTo(0);
+    if (inPlace) files.map.write(head);
+    if (!inPlace || !files.map.seekTo(end)) {
         if (early.aheadAt) files.map.restart();
         files.map.write(head);
         files.map.write(early.fileLines);
