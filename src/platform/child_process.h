@@ -57,21 +57,18 @@ using OutputSink = std::function<void(std::string_view)>;
 // other descriptor of this process reaches the child. On Windows the
 // program and arguments become one command line, each quoted only when it
 // is empty or holds a blank, a tab or a '"'.
-CaptureResult runCaptured(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& outputPath, std::int32_t& exitCode, const WaitSchedule& schedule = {},
-                          const OutputSink& sink = {});
-
-// runCaptured in two steps, so that the child can be started at once on
-// one thread and its output copied on another: construction makes the
-// pipes and the output file and starts the child; finish() does the rest.
-// A child whose owner goes without finish() is killed with its group and
-// reaped.
+//
+// CapturedChild does it in two steps, so that the child can be started at
+// once on one thread and its output copied on another: construction makes
+// the pipes and the output file and starts the child; finish() does the
+// rest. A child whose owner goes without finish() is killed with its group
+// and reaped.
 class CapturedChild {
 public:
     CapturedChild(const std::string& program, const std::vector<std::string>& args, const std::string& outputPath);
     ~CapturedChild();
-    CapturedChild(CapturedChild&&) noexcept;
-    CapturedChild& operator=(CapturedChild&&) noexcept;
+    CapturedChild(const CapturedChild&) = delete;
+    CapturedChild& operator=(const CapturedChild&) = delete;
 
     // Copies the output and waits for the end; call once.
     CaptureResult finish(std::int32_t& exitCode, const WaitSchedule& schedule = {}, const OutputSink& sink = {});
@@ -80,6 +77,12 @@ private:
     struct State;
     std::unique_ptr<State> state_;
 };
+
+inline CaptureResult runCaptured(const std::string& program, const std::vector<std::string>& args,
+                                 const std::string& outputPath, std::int32_t& exitCode,
+                                 const WaitSchedule& schedule = {}, const OutputSink& sink = {}) {
+    return CapturedChild(program, args, outputPath).finish(exitCode, schedule, sink);
+}
 
 inline constexpr std::int32_t kKilledExitCode = 241;
 

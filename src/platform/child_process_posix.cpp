@@ -13,20 +13,19 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 #include <optional>
 
+#include "platform/child_group_posix.h"
 #include "platform/fd.h"
+#include "platform/process_setup.h"
 
 extern char** environ;
 
@@ -40,64 +39,6 @@ constexpr std::size_t kReadSize = kCopyBufferSize - 1;
 // copying thread does not get a core at once (the system may allow less).
 constexpr int kOutputPipeSize = 1 << 20;
 constexpr int kGatherMs = 1;
-constexpr int kForwardedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-// The process group of the running child, for the signal handler; while a
-// child is being started its group is not known yet, and a signal that
-// comes then is left for the starting thread to act on.
-std::atomic<pid_t> runningGroup{0};
-std::atomic<bool> starting{false};
-std::atomic<int> pendingSignal{0};
-
-extern "C" void killGroupAndDie(int sig) {
-    pendingSignal.store(sig);
-    if (starting.load()) return;
-    const pid_t group = runningGroup.load();
-    if (group > 0) ::kill(-group, SIGKILL);
-    // The handler was reset to the default on entry (SA_RESETHAND) and the
-    // signal is not blocked (SA_NODEFER): this ends the process.
-    ::raise(sig);
-}
-
-// Installs the handler once, for each signal this process does not ignore.
-void installGroupKiller() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        for (const int sig : kForwardedSignals) {
-            struct sigaction old {};
-            if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
-            struct sigaction action {};
-            action.sa_handler = killGroupAndDie;
-            sigemptyset(&action.sa_mask);
-            action.sa_flags = SA_RESETHAND | SA_NODEFER;
-            ::sigaction(sig, &action, nullptr);
-        }
-    });
-}
-
-// Marks the start of a child for its life; the child's group is made known
-// with started(), and a signal that came in between is acted on there.
-class Starting {
-public:
-    Starting() { starting.store(true); }
-    // A child that could not be started leaves no group to kill.
-    ~Starting() {
-        starting.store(false);
-        if (const int sig = pendingSignal.exchange(0)) ::raise(sig);
-    }
-    Starting(const Starting&) = delete;
-    Starting& operator=(const Starting&) = delete;
-
-    void started(pid_t group) {
-        runningGroup.store(group);
-        starting.store(false);
-        if (const int sig = pendingSignal.exchange(0)) {
-            ::kill(-group, SIGKILL);
-            ::raise(sig);
-        }
-    }
-};
-
 // Keeps `fd` clear of 0, 1 and 2, so that placing the child's standard
 // descriptors never overwrites another pipe end.
 bool moveAboveStandard(Fd& fd) {
@@ -118,7 +59,7 @@ bool makePipe(Fd& readEnd, Fd& writeEnd) {
 
 // Opened without blocking: a FIFO with no reader fails (ENXIO) instead of
 // waiting for one. Writes then block as usual. What the file held is cut
-// off later by emptyOutputFile, once the child runs: cutting off a large
+// off later by emptyFile, once the child runs: cutting off a large
 // old listing takes the kernel a millisecond or more, which need not delay
 // the child's start.
 Fd openOutputFile(const std::string& path) {
@@ -132,19 +73,6 @@ Fd openOutputFile(const std::string& path) {
         if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
     }
     return fd;
-}
-
-// Empties the output file, as opening it with O_TRUNC would have; anything
-// but a regular file (a FIFO, a device) is left as it is, as O_TRUNC leaves
-// it. 0, else the error number.
-int emptyOutputFile(int fd) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) return errno;
-    if (!S_ISREG(st.st_mode) || st.st_size == 0) return 0;
-    while (::ftruncate(fd, 0) != 0) {
-        if (errno != EINTR) return errno;
-    }
-    return 0;
 }
 
 // 0 when all of it was written, else the errno of the failed write.
@@ -237,7 +165,7 @@ public:
         if (r == pid_ && WIFEXITED(raw)) status_ = {true, WEXITSTATUS(raw), 0};
         if (r == pid_ && WIFSIGNALED(raw)) status_ = {true, 128 + WTERMSIG(raw), WTERMSIG(raw)};
         reaped_ = true;
-        runningGroup.store(0);
+        groupReaped();
         return status_;
     }
 
@@ -377,7 +305,7 @@ CapturedChild::CapturedChild(const std::string& program, const std::vector<std::
     Starting start;
     pid_t pid = -1;
     if (const int error = spawnChild(program, args, inRead.get(), outWrite.get(), pid)) {
-        emptyOutputFile(s.file.get());  // no old listing is left as if it were this image's
+        emptyFile(s.file.get());  // no old listing is left as if it were this image's
         s.failed = CaptureResult{CaptureOutcome::StartFailed, error};
         return;
     }
@@ -389,8 +317,6 @@ CapturedChild::CapturedChild(const std::string& program, const std::vector<std::
 }
 
 CapturedChild::~CapturedChild() = default;
-CapturedChild::CapturedChild(CapturedChild&&) noexcept = default;
-CapturedChild& CapturedChild::operator=(CapturedChild&&) noexcept = default;
 
 CaptureResult CapturedChild::finish(std::int32_t& exitCode, const WaitSchedule& schedule, const OutputSink& sink) {
     State& s = *state_;
@@ -398,7 +324,8 @@ CaptureResult CapturedChild::finish(std::int32_t& exitCode, const WaitSchedule& 
     Child& child = *s.child;
     // Done while the child starts up, which takes longer than either.
     ::fcntl(s.outRead.get(), F_SETPIPE_SZ, kOutputPipeSize);  // a smaller pipe serves as well
-    if (const int error = emptyOutputFile(s.file.get())) {
+    if (!emptyFile(s.file.get())) {
+        const int error = errno;
         child.finish();
         return {CaptureOutcome::WriteFailed, error};
     }
@@ -423,12 +350,6 @@ CaptureResult CapturedChild::finish(std::int32_t& exitCode, const WaitSchedule& 
     }
     if (status.known) exitCode = status.exitCode;
     return {CaptureOutcome::Ended, 0, status.signal};
-}
-
-CaptureResult runCaptured(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& outputPath, std::int32_t& exitCode, const WaitSchedule& schedule,
-                          const OutputSink& sink) {
-    return CapturedChild(program, args, outputPath).finish(exitCode, schedule, sink);
 }
 
 }  // namespace kestab::platform

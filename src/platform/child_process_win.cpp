@@ -314,8 +314,6 @@ CapturedChild::CapturedChild(const std::string& program, const std::vector<std::
 }
 
 CapturedChild::~CapturedChild() = default;
-CapturedChild::CapturedChild(CapturedChild&&) noexcept = default;
-CapturedChild& CapturedChild::operator=(CapturedChild&&) noexcept = default;
 
 CaptureResult CapturedChild::finish(std::int32_t& exitCode, const WaitSchedule& schedule, const OutputSink& sink) {
     State& s = *state_;
@@ -337,12 +335,6 @@ CaptureResult CapturedChild::finish(std::int32_t& exitCode, const WaitSchedule& 
     }
     exitCode = child.exitCode();
     return {CaptureOutcome::Ended};
-}
-
-CaptureResult runCaptured(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& outputPath, std::int32_t& exitCode, const WaitSchedule& schedule,
-                          const OutputSink& sink) {
-    return CapturedChild(program, args, outputPath).finish(exitCode, schedule, sink);
 }
 
 }  // namespace kestab::platform

@@ -53,9 +53,10 @@ struct FileIdentity {
 // but keeping what it holds: emptyFile() cuts that off, at a time of the
 // caller's choosing. nullptr with errno set when it cannot be opened.
 std::FILE* openForWriting(const std::string& path);
-// Empties the regular file `file` writes to, as opening it with truncation
-// would have (nothing else, a device or a FIFO, is touched); false with
-// errno set when the file cannot be cut.
+// Empties the regular file open on `fd`, or that `file` writes to, as
+// opening it with truncation would have (nothing else, a device or a FIFO,
+// is touched); false with errno set when the file cannot be cut.
+bool emptyFile(int fd);
 bool emptyFile(std::FILE* file);
 
 // The identity of the file open on `fd` (fstat; GetFileInformationByHandle

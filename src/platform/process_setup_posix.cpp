@@ -94,8 +94,9 @@ std::FILE* openForWriting(const std::string& path) {
     return file;
 }
 
-bool emptyFile(std::FILE* file) {
-    const int fd = ::fileno(file);
+bool emptyFile(std::FILE* file) { return emptyFile(::fileno(file)); }
+
+bool emptyFile(int fd) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) return false;
     if (!S_ISREG(st.st_mode) || st.st_size == 0) return true;

@@ -71,8 +71,9 @@ std::FILE* openForWriting(const std::string& path) {
     return file;
 }
 
-bool emptyFile(std::FILE* file) {
-    const int fd = ::_fileno(file);
+bool emptyFile(std::FILE* file) { return emptyFile(::_fileno(file)); }
+
+bool emptyFile(int fd) {
     if (::GetFileType(reinterpret_cast<HANDLE>(::_get_osfhandle(fd))) != FILE_TYPE_DISK) return true;
     if (const errno_t error = ::_chsize_s(fd, 0)) {
         errno = error;
