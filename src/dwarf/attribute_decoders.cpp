@@ -153,41 +153,37 @@ bool decodeFirstOperation(const Die& die, Dwarf_Locdesc_c description, Location&
     return operation.ok() && decodeOperation(die, atom, operand1, location);
 }
 
-// The DW_AT_loclists_base of the unit that holds `die`.
-std::optional<std::uint64_t> loclistsBase(const Die& die) {
+// The DW_AT_loclists_base of the unit that holds `die`, looked up once per
+// unit.
+std::optional<std::uint64_t> loclistsBase(const Die& die, LocationListSection& lists) {
     Dwarf_Off unitOffset = 0;
-    Die unit;
-    if (!die.unitDieOffset(unitOffset).ok() || !Die::atOffset(die.debug(), unitOffset, unit).ok())
-        return std::nullopt;
-    std::optional<std::uint64_t> base;
-    unit.attributes().visit([&](const Attribute& unitAttr) {
-        std::uint32_t value = 0;
-        if (unitAttr.number() == DW_AT_loclists_base && unitAttr.reference(value).ok()) base = value;
+    if (!die.unitDieOffset(unitOffset).ok()) return std::nullopt;
+    return lists.unitBase(unitOffset, [&]() -> std::optional<std::uint64_t> {
+        Die unit;
+        if (!Die::atOffset(die.debug(), unitOffset, unit).ok()) return std::nullopt;
+        std::optional<std::uint64_t> base;
+        unit.attributes().visit([&](const Attribute& unitAttr) {
+            std::uint32_t value = 0;
+            if (unitAttr.number() == DW_AT_loclists_base && unitAttr.reference(value).ok()) base = value;
+        });
+        return base;
     });
-    return base;
 }
 
-// The offset in .debug_loclists of the list a DW_FORM_sec_offset or
-// DW_FORM_loclistx location names.
-std::optional<std::uint64_t> listOffset(const Die& die, const Attribute& attr, Dwarf_Half form,
-                                        std::span<const unsigned char> section, unsigned offsetSize,
-                                        bool bigEndian) {
-    std::uint32_t value = 0;
-    if (form == DW_FORM_sec_offset) {
-        if (!attr.reference(value).ok()) return std::nullopt;
-        return value;
-    }
-    Dwarf_Unsigned index = 0;
-    const std::optional<std::uint64_t> base = loclistsBase(die);
-    if (!attr.unsignedConstant(index).ok() || !base) return std::nullopt;
-    return indexedListOffset(section, *base, index, offsetSize, bigEndian);
-}
+// Where in .debug_loclists the DWARF 5 location list an attribute names
+// lies.
+struct NamedList {
+    std::span<const unsigned char> section;
+    bool bigEndian = false;
+    unsigned addressSize = 0;
+    std::optional<std::uint64_t> offset;  // none: its index lies past the offset table
+};
 
-// A DWARF 5 location list that libdwarf refused, read from the section's
-// bytes when it holds view pairs: true or false as decodeLocation answers,
-// nothing when it is not such a list (libdwarf's refusal then stands).
-std::optional<bool> decodeViewPairList(const Die& die, const Attribute& attr, LocationListSection& lists,
-                                       Location& location) {
+// The list a DW_FORM_sec_offset or DW_FORM_loclistx attribute of a DWARF 5
+// unit names. Nothing for any other attribute, without .debug_loclists, or
+// when the list cannot be told: a value that cannot be read, or (as in the
+// image's own check) a loclistx without DW_AT_loclists_base to count from.
+std::optional<NamedList> namedList(const Die& die, const Attribute& attr, LocationListSection& lists) {
     const std::optional<Dwarf_Half> form = attr.form();
     Dwarf_Half version = 0;
     Dwarf_Half offsetSize = 0;
@@ -198,43 +194,41 @@ std::optional<bool> decodeViewPairList(const Die& die, const Attribute& attr, Lo
     bool bigEndian = false;
     const std::vector<unsigned char>* section = lists.contents(bigEndian);
     if (section == nullptr) return std::nullopt;
-    const std::optional<std::uint64_t> offset = listOffset(die, attr, *form, *section, offsetSize, bigEndian);
-    if (!offset) return std::nullopt;
-    const ListScan scan = scanLocationList(*section, *offset, addressSize, bigEndian);
+    NamedList list{*section, bigEndian, addressSize, std::nullopt};
+    if (form == DW_FORM_sec_offset) {
+        std::uint32_t value = 0;
+        if (!attr.reference(value).ok()) return std::nullopt;
+        list.offset = value;
+        return list;
+    }
+    Dwarf_Unsigned index = 0;
+    const std::optional<std::uint64_t> base = loclistsBase(die, lists);
+    if (!attr.unsignedConstant(index).ok() || !base) return std::nullopt;
+    list.offset = indexedListOffset(list.section, *base, index, offsetSize, bigEndian);
+    return list;
+}
+
+// A DWARF 5 location list that libdwarf refused, read from the section's
+// bytes when it holds view pairs: true or false as decodeLocation answers,
+// nothing when it is not such a list (libdwarf's refusal then stands).
+std::optional<bool> decodeViewPairList(const Die& die, const Attribute& attr, LocationListSection& lists,
+                                       Location& location) {
+    const std::optional<NamedList> list = namedList(die, attr, lists);
+    if (!list || !list->offset) return std::nullopt;
+    const ListScan scan = scanLocationList(list->section, *list->offset, list->addressSize, list->bigEndian);
     if (!scan.complete || !scan.hasViewPair) return std::nullopt;
     if (scan.locations != 1) return false;
-    const std::optional<LeadingOperation> first = firstOperation(scan.firstExpression, addressSize, bigEndian);
+    const std::optional<LeadingOperation> first =
+        firstOperation(scan.firstExpression, list->addressSize, list->bigEndian);
     return first && decodeOperation(die, first->atom, first->operand, location);
 }
 
 }  // namespace
 
 bool locationListRunsPastSection(const Die& die, const Attribute& attr, LocationListSection& lists) {
-    const std::optional<Dwarf_Half> form = attr.form();
-    Dwarf_Half version = 0;
-    Dwarf_Half offsetSize = 0;
-    Dwarf_Half addressSize = 0;
-    if ((form != DW_FORM_sec_offset && form != DW_FORM_loclistx) || !die.unitVersion(version, offsetSize).ok() ||
-        version < 5 || !die.addressSize(addressSize).ok())
-        return false;
-    bool bigEndian = false;
-    const std::vector<unsigned char>* section = lists.contents(bigEndian);
-    if (section == nullptr) return false;  // libdwarf finds no list to read either
-    std::optional<std::uint64_t> offset;
-    if (form == DW_FORM_loclistx) {
-        // As the image's check: without DW_AT_loclists_base there is
-        // nothing to count from, and libdwarf is left to answer.
-        Dwarf_Unsigned index = 0;
-        const std::optional<std::uint64_t> base = loclistsBase(die);
-        if (!attr.unsignedConstant(index).ok() || !base) return false;
-        offset = indexedListOffset(*section, *base, index, offsetSize, bigEndian);
-        if (!offset) return true;
-    } else {
-        std::uint32_t value = 0;
-        if (!attr.reference(value).ok()) return false;
-        offset = value;
-    }
-    return scanLocationList(*section, *offset, addressSize, bigEndian).cut;
+    const std::optional<NamedList> list = namedList(die, attr, lists);
+    if (!list) return false;  // libdwarf is left to answer
+    return !list->offset || scanLocationList(list->section, *list->offset, list->addressSize, list->bigEndian).cut;
 }
 
 bool decodeLocation(const Die& die, const Attribute& attr, LocationListSection& lists, Location& location) {

@@ -56,4 +56,13 @@ const std::vector<unsigned char>* LocationListSection::contents(bool& bigEndian)
     return loaded_ ? &contents_ : nullptr;
 }
 
+std::optional<std::uint64_t> LocationListSection::unitBase(std::uint64_t unitOffset,
+                                                           const std::function<std::optional<std::uint64_t>()>& read) {
+    if (baseUnit_ != unitOffset) {
+        base_ = read();
+        baseUnit_ = unitOffset;
+    }
+    return base_;
+}
+
 }  // namespace kestab::dw

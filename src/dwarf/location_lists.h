@@ -59,7 +59,14 @@ public:
     // Null when there is no section to read.
     const std::vector<unsigned char>* contents(bool& bigEndian);
 
+    // The DW_AT_loclists_base of the unit at `unitOffset`: `read` is asked
+    // once for each unit in a row, DIEs coming unit by unit.
+    std::optional<std::uint64_t> unitBase(std::uint64_t unitOffset,
+                                          const std::function<std::optional<std::uint64_t>()>& read);
+
 private:
+    std::optional<std::uint64_t> baseUnit_;  // the unit base_ belongs to
+    std::optional<std::uint64_t> base_;
     Loader loader_;
     bool tried_ = false;
     bool loaded_ = false;
