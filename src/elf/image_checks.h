@@ -24,13 +24,6 @@ bool listUnitsWellFormed(std::span<const unsigned char> data, bool bigEndian);
 // one found decides. A section name that cannot be read ends each search.
 int debugFormatMarker(const ElfImage& image);
 
-// The sections whose damage libdwarf 20210528 does not survive, taken in as
-// a walk over the image's sections meets them (the ELF reader's walk here,
-// libelf's in section_guard.h): range and location lists, where damaged
-// unit headers make libdwarf free the same block twice, and location lists
-// whose entries run past their section (location_list_guard.h), which libdwarf
-// reads beyond. Section names are taken with ".debug_" or, compressed the
-// GNU way, ".zdebug_".
 // A section's contents as a DWARF reader sees them: a view of the bytes
 // where they lie (they must outlive the guard), or an inflated copy that
 // it holds itself.
@@ -55,6 +48,13 @@ private:
     std::vector<unsigned char> owned_;
 };
 
+// The sections whose damage libdwarf 20210528 does not survive, taken in as
+// a walk over the image's sections meets them (the ELF reader's walk here,
+// libelf's in section_guard.h): range and location lists, where damaged
+// unit headers make libdwarf free the same block twice, and location lists
+// whose entries run past their section (location_list_guard.h), which libdwarf
+// reads beyond. Section names are taken with ".debug_" or, compressed the
+// GNU way, ".zdebug_".
 class LibdwarfGuard {
 public:
     explicit LibdwarfGuard(bool bigEndian) : bigEndian_(bigEndian) {}

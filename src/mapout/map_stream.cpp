@@ -83,9 +83,10 @@ bool MapStream::seekTo(std::uint64_t offset) {
 }
 
 bool MapStream::restart() {
-    if (!seekTo(0)) return false;
-    if (!platform::emptyFile(file_)) failed_ = true;
-    return true;
+    // What was written would stay in place under what follows: a failure
+    // to be reported at the close.
+    if (!seekTo(0) || !platform::emptyFile(file_)) failed_ = true;
+    return !failed_;
 }
 
 void MapStream::write(std::string_view text) {

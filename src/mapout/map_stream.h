@@ -51,8 +51,8 @@ public:
     // reads as zero bytes until it is written). False, with nothing
     // changed, when the file cannot seek (a FIFO, a device) or is not open.
     bool seekTo(std::uint64_t offset);
-    // Empties the file and goes on writing at its start; false when the
-    // file cannot seek.
+    // Empties the file and goes on writing at its start; false, and the
+    // stream counts as failed, when that cannot be done.
     bool restart();
     // Keeps what is written from now on in memory instead, for take().
     void keepInMemory() { inMemory_ = true; }
