@@ -52,6 +52,10 @@ struct ListingResult {
 // `sink` once written. exitCode: the child's status (128 + signal when a
 // signal ended it), 241 when it was killed for not ending or falling
 // silent, untouched when it could not be set up, started or written.
+ListingResult generateListing(const ObjdumpCommand& command, std::int32_t& exitCode,
+                              const std::string& listingPath, const platform::WaitSchedule& schedule = {},
+                              const platform::OutputSink& sink = {});
+
 // generateListing in two steps: construction starts objdump at once, on the
 // calling thread; finish() copies its output and waits for its end, on any
 // thread, once.
@@ -66,10 +70,6 @@ private:
     std::string listingPath_;
     platform::CapturedChild child_;
 };
-
-ListingResult generateListing(const ObjdumpCommand& command, std::int32_t& exitCode,
-                              const std::string& listingPath, const platform::WaitSchedule& schedule = {},
-                              const platform::OutputSink& sink = {});
 
 // What the listing thread hands back when it is joined.
 struct ListingReport {
