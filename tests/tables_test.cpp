@@ -146,6 +146,8 @@ TEST(TypeTable, OffsetKeysAtBothEndsAndDenseRunsKeepTheirFirstRow) {
     for (const std::uint32_t key : edges) types.add(type(key, 0, 0, kTypeArray));
     for (std::uint32_t i = 0; i < 5000; ++i) types.add(type(i << 12, 1, 0, kTypeBasic));
     for (const std::uint32_t key : edges) types.add(type(key, 2, 0, kTypeBasic));
+    types.addAlias(0x7ffffff0u, 0xffffffffu);  // an alias of the highest key
+    EXPECT_EQ(types.findRow(0x7ffffff0u), 2u);
     for (std::uint32_t i = 0; i < 5; ++i) {
         EXPECT_EQ(types.findRow(edges[i]), i) << edges[i];
         EXPECT_TRUE(types.isArray(edges[i])) << edges[i];
