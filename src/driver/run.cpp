@@ -92,7 +92,7 @@ struct ImageReading {
 // whatever the listing's outcome.
 ImageReading readImage(DebugReader& reader, int imageFd, MapModel& model, const std::string& libraryDir) {
     ImageReading reading;
-    reader.open(imageFd, &reading.readerMessages);
+    reader.open(imageFd, &reading.readerMessages, platform::warmHeap);
     reading.collected = collectCompilationUnits(reader, model, CollectOptions{libraryDir, platform::fileExists});
     if (!reading.collected) return reading;
     TypeResolver::run(model);
@@ -310,6 +310,7 @@ int runMapGenerator(const RunOptions& options, const ListingMaker& makeListing) 
     files.map.dropOldContent();
     DebugReader reader;
     const ImageReading reading = readImage(reader, files.image.get(), model, files.libraryDir);
+    platform::endHeapWarmup();
     EarlyLines early = reading.collected ? makeEarlyLines(model, files.libraryDir, options.listFlag) : EarlyLines{};
     if (reading.collected) writeEarlyLinesAhead(early, model, files);
     const TextBlocks listingLines =

@@ -22,10 +22,13 @@ using elf::ImageCheck;
 using elf::Refusal;
 
 #ifdef KESTAB_HAVE_LIBELF
-ImageCheck checkImage(int fd, DebugReader::Handles& handles) { return elf::checkImage(fd, handles.elf); }
+ImageCheck checkImage(int fd, DebugReader::Handles& handles, elf::BeforeSectionsAreRead beforeReading) {
+    return elf::checkImage(fd, handles.elf, beforeReading);
+}
 Elf* elfOf(DebugReader::Handles& handles) { return handles.elf.get(); }
 #else
-ImageCheck checkImage(int fd, DebugReader::Handles& handles) {
+// The ELF reader reads the whole file at once, before anything is known.
+ImageCheck checkImage(int fd, DebugReader::Handles& handles, void (*)(std::uint64_t)) {
     ImageCheck check = elf::checkImage(fd);
     handles.image = check.image;
     return check;
@@ -83,9 +86,9 @@ DebugReader::DebugReader() : handles_(std::make_unique<Handles>()) {}
 
 DebugReader::~DebugReader() = default;
 
-bool DebugReader::open(int fd, std::string* held) {
+bool DebugReader::open(int fd, std::string* held, void (*beforeReading)(std::uint64_t)) {
     say(held, "First pass...\n");
-    const ImageCheck check = checkImage(fd, *handles_);
+    const ImageCheck check = checkImage(fd, *handles_, beforeReading);
     if (check.refusal != Refusal::none) {
         sayRefusal(held, check, fd);
         return false;

@@ -1,6 +1,7 @@
 // The input image opened through libelf and libdwarf.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -17,8 +18,10 @@ public:
     // information and opens the reader on it. Prints "First pass..." and, on
     // failure, the reason on standard output; with `held`, that text is
     // appended there instead, for the caller to print when its turn comes.
-    // `fd` stays the caller's.
-    bool open(int fd, std::string* held = nullptr);
+    // `fd` stays the caller's. Where libelf reads the image, `beforeReading`,
+    // when given, is told the bytes of its DWARF sections before any of them
+    // is read.
+    bool open(int fd, std::string* held = nullptr, void (*beforeReading)(std::uint64_t debugBytes) = nullptr);
     // Finishes the reader, then ends the ELF handle. Returns the message for
     // standard output when libdwarf could not finish, else nothing.
     std::string close();

@@ -55,6 +55,24 @@ Elf_Scn* findSectionByName(Elf* elf, const char* name) {
     return nullptr;
 }
 
+// The bytes that the DWARF sections take in the file: those named
+// ".debug_..." or, compressed the GNU way, ".zdebug_...".
+std::uint64_t debugSectionBytes(Elf* elf) {
+    const Elf32_Ehdr* header = elf32_getehdr(elf);
+    if (header == nullptr) return 0;
+    std::uint64_t bytes = 0;
+    Elf_Scn* section = nullptr;
+    while ((section = elf_nextscn(elf, section)) != nullptr) {
+        const Elf32_Shdr* sectionHeader = elf32_getshdr(section);
+        if (sectionHeader == nullptr) break;
+        if (sectionHeader->sh_type == SHT_NOBITS) continue;
+        const char* name = elf_strptr(elf, header->e_shstrndx, sectionHeader->sh_name);
+        if (name != nullptr && (std::strncmp(name, ".debug_", 7) == 0 || std::strncmp(name, ".zdebug_", 8) == 0))
+            bytes += sectionHeader->sh_size;
+    }
+    return bytes;
+}
+
 }  // namespace
 
 int debugFormatMarker(Elf* elf) {
@@ -76,12 +94,13 @@ bool allocatedSectionAtZero(Elf* elf) {
     return false;
 }
 
-ImageCheck checkImage(int fd, ElfHandle& handle) {
+ImageCheck checkImage(int fd, ElfHandle& handle, BeforeSectionsAreRead beforeSectionsAreRead) {
     if (elf_version(EV_CURRENT) == EV_NONE) return refused(Refusal::libraryVersion);
     handle = ElfHandle(elf_begin(fd, ELF_C_READ, nullptr));
     if (!handle) return refused(Refusal::begin);
     if (elf_kind(handle.get()) != ELF_K_ELF) return refused(Refusal::notElf);
     if (debugFormatMarker(handle.get()) < 3) return refused(Refusal::notDwarf);
+    if (beforeSectionsAreRead != nullptr) beforeSectionsAreRead(debugSectionBytes(handle.get()));
     std::string damaged = damagedLibdwarfSection(handle.get());
     if (!damaged.empty()) return refused(Refusal::damaged, std::move(damaged));
     return accepted(allocatedSectionAtZero(handle.get()));

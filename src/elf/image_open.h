@@ -5,6 +5,7 @@
 // with the same answers.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -30,8 +31,13 @@ struct ImageCheck {
 };
 
 #ifdef KESTAB_HAVE_LIBELF
+// Told the bytes of the image's DWARF sections (".debug_..." and
+// ".zdebug_...") once the image is known to have DWARF, before any section
+// is read.
+using BeforeSectionsAreRead = void (*)(std::uint64_t debugSectionBytes);
+
 // Opens the image on `fd` into `handle` (kept whatever the answer) and checks it.
-ImageCheck checkImage(int fd, ElfHandle& handle);
+ImageCheck checkImage(int fd, ElfHandle& handle, BeforeSectionsAreRead beforeSectionsAreRead = nullptr);
 
 // 1 for ".asd", 2 for ".debug", 3 for ".debug_info", 0 for none: the first
 // name found decides (image_checks.h answers the same without libelf).

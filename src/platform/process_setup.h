@@ -22,6 +22,16 @@ namespace kestab::platform {
 // nobody gives. With glibc, also tunes the heap for the run's allocations.
 void prepareProcess();
 
+// Makes the heap ready for reading an image whose DWARF sections hold
+// `debugBytes` bytes: about three times that is faulted in at once (one
+// call instead of a fault per page, each of which costs the kernel more
+// than anything else it does for a run) and the heap's free end keeps that
+// much when memory is freed, until endHeapWarmup(). (glibc on Linux; a
+// no-op elsewhere.)
+void warmHeap(std::uint64_t debugBytes);
+// From here on, the heap's free end is handed back as usual again.
+void endHeapWarmup();
+
 // From here on, memory that is freed stays with the process instead of
 // being handed back to the system piece by piece: for the end of a run,
 // when the process's own end hands it all back in one sweep. (glibc; a

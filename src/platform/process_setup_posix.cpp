@@ -5,13 +5,28 @@
 #include <malloc.h>
 #endif
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 
 namespace kestab::platform {
+
+namespace {
+
+#ifdef __GLIBC__
+// Blocks above this size get mappings of their own (see prepareProcess).
+constexpr int kMmapThreshold = 1 << 20;
+// glibc's own amount of free memory kept at the heap's end.
+constexpr int kDefaultTopPad = 128 * 1024;
+#endif
+
+}  // namespace
 
 void prepareProcess() {
     for (int fd = 0; fd <= 2; ++fd) {
@@ -27,7 +42,40 @@ void prepareProcess() {
     // own that are given back when freed and faulted in anew page by page:
     // a quarter fewer page faults, which cost more than anything else the
     // kernel does for a run, at the same peak memory.
-    ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    ::mallopt(M_MMAP_THRESHOLD, kMmapThreshold);
+#endif
+}
+
+void warmHeap(std::uint64_t debugBytes) {
+#if defined(__GLIBC__) && defined(MADV_POPULATE_WRITE)
+    // Below the least the faults saved do not pay for the call; the most is
+    // far beyond what any firmware's image needs.
+    constexpr std::uint64_t kLeast = 64 * 1024;
+    constexpr std::uint64_t kMost = 64u << 20;
+    if (debugBytes < kLeast) return;
+    const auto bytes = static_cast<std::size_t>(std::min(debugBytes * 3, kMost));
+    // One block from the heap itself, not a mapping of its own, so that
+    // freeing it leaves its pages at the heap's end for what comes next.
+    ::mallopt(M_MMAP_THRESHOLD, static_cast<int>(bytes + (1 << 16)));
+    void* block = std::malloc(bytes);
+    ::mallopt(M_MMAP_THRESHOLD, kMmapThreshold);
+    if (block == nullptr) return;
+    constexpr std::uintptr_t kPage = 4096;
+    const auto from = (reinterpret_cast<std::uintptr_t>(block) + kPage - 1) & ~(kPage - 1);
+    const auto to = (reinterpret_cast<std::uintptr_t>(block) + bytes) & ~(kPage - 1);
+    // Kernels before 5.14 refuse the advice; the pages are then faulted in
+    // one by one as before.
+    if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+    ::mallopt(M_TOP_PAD, static_cast<int>(bytes));
+    std::free(block);
+#else
+    (void)debugBytes;
+#endif
+}
+
+void endHeapWarmup() {
+#ifdef __GLIBC__
+    ::mallopt(M_TOP_PAD, kDefaultTopPad);
 #endif
 }
 

@@ -24,6 +24,8 @@ void prepareProcess() {
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
 }
 
+void warmHeap(std::uint64_t) {}
+void endHeapWarmup() {}
 void keepFreedMemory() {}
 
 Fd openRegularFile(const std::string& path) {
