@@ -120,6 +120,11 @@ void ListingLines::handOver(std::vector<std::string> blocks, bool finished) {
     readyOrFinished_.notify_one();
 }
 
+void ListingLines::waitUntilFinished() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    readyOrFinished_.wait(lock, [this] { return finished_; });
+}
+
 bool ListingLines::take(std::vector<std::string>& blocks) {
     std::unique_lock<std::mutex> lock(mutex_);
     readyOrFinished_.wait(lock, [this] { return finished_ || !ready_.empty(); });
@@ -151,8 +156,11 @@ ListingJob::~ListingJob() {
     if (thread_.joinable()) thread_.join();
 }
 
+// The report is complete once the lines are finished. The thread's end
+// (objdump's handles let go, its stack handed back) is not waited for here
+// but at destruction, after the MAP file is written.
 ListingReport ListingJob::finish() {
-    if (thread_.joinable()) thread_.join();
+    lines_.waitUntilFinished();
     return std::move(report_);
 }
 

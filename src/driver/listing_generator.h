@@ -97,6 +97,8 @@ public:
     // and adds the ready ones to `blocks`; false, with nothing added, once
     // every line was taken.
     bool take(std::vector<std::string>& blocks);
+    // Waits until finish() was called.
+    void waitUntilFinished();
 
 private:
     void handOver(std::vector<std::string> blocks, bool finished);
@@ -133,7 +135,7 @@ public:
     // The listing's @ lines made so far (see ListingLines::take); call from
     // one thread.
     bool takeLines(std::vector<std::string>& blocks) { return lines_.take(blocks); }
-    // Waits for the thread; call once.
+    // Waits until the listing is made and answers how it went; call once.
     ListingReport finish();
 
 private:
