@@ -1,18 +1,18 @@
 #include "elf/image_open.h"
 
 #include <cstring>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "elf/elf_image.h"
 #include "elf/image_checks.h"
+#include "platform/process_setup.h"
 
 #ifdef KESTAB_HAVE_LIBELF
 #include <gelf.h>
 
 #include "elf/section_guard.h"
-#else
-#include "platform/process_setup.h"
 #endif
 
 namespace kestab::elf {
@@ -55,17 +55,21 @@ Elf_Scn* findSectionByName(Elf* elf, const char* name) {
     return nullptr;
 }
 
-// The bytes that the DWARF sections take in the file: those named
-// ".debug_..." or, compressed the GNU way, ".zdebug_...".
-std::uint64_t debugSectionBytes(Elf* elf) {
+// The bytes that the DWARF sections take in the file on `fd`: those named
+// ".debug_..." or, compressed the GNU way, ".zdebug_...". A section that
+// claims to reach past the file's end counts for nothing.
+std::uint64_t debugSectionBytes(int fd, Elf* elf) {
     const Elf32_Ehdr* header = elf32_getehdr(elf);
-    if (header == nullptr) return 0;
+    const std::optional<platform::FileIdentity> file = platform::fileIdentity(fd);
+    if (header == nullptr || !file) return 0;
     std::uint64_t bytes = 0;
     Elf_Scn* section = nullptr;
     while ((section = elf_nextscn(elf, section)) != nullptr) {
         const Elf32_Shdr* sectionHeader = elf32_getshdr(section);
         if (sectionHeader == nullptr) break;
-        if (sectionHeader->sh_type == SHT_NOBITS) continue;
+        if (sectionHeader->sh_type == SHT_NOBITS ||
+            std::uint64_t{sectionHeader->sh_offset} + sectionHeader->sh_size > file->size)
+            continue;
         const char* name = elf_strptr(elf, header->e_shstrndx, sectionHeader->sh_name);
         if (name != nullptr && (std::strncmp(name, ".debug_", 7) == 0 || std::strncmp(name, ".zdebug_", 8) == 0))
             bytes += sectionHeader->sh_size;
@@ -100,7 +104,7 @@ ImageCheck checkImage(int fd, ElfHandle& handle, BeforeSectionsAreRead beforeSec
     if (!handle) return refused(Refusal::begin);
     if (elf_kind(handle.get()) != ELF_K_ELF) return refused(Refusal::notElf);
     if (debugFormatMarker(handle.get()) < 3) return refused(Refusal::notDwarf);
-    if (beforeSectionsAreRead != nullptr) beforeSectionsAreRead(debugSectionBytes(handle.get()));
+    if (beforeSectionsAreRead != nullptr) beforeSectionsAreRead(debugSectionBytes(fd, handle.get()));
     std::string damaged = damagedLibdwarfSection(handle.get());
     if (!damaged.empty()) return refused(Refusal::damaged, std::move(damaged));
     return accepted(allocatedSectionAtZero(handle.get()));
