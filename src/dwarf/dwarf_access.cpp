@@ -13,9 +13,7 @@ void messageFormatDoesNotFitItsValues() {}
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 #pragma GCC diagnostic ignored "-Wformat-security"
-void Report::print(const Answer& answer) const {
-    const bool wanted = when_ == When::error ? answer.error() : when_ == When::notOk && !answer.ok();
-    if (!wanted) return;
+void Report::printMessage(const Answer& answer) const {
     // Hands `take` the value `arg` shows, in the type its conversion reads.
     auto value = [&](const Arg& arg, auto&& take) {
         const long shown = arg.shown == Shown::code ? static_cast<long>(answer.code) : answer.errorNumber;

@@ -71,10 +71,15 @@ public:
         if (nextConversion(format, scan) != Conversion::none) detail::messageFormatDoesNotFitItsValues();
     }
 
-    // Prints the message for `answer` when it is one the message is for.
-    void print(const Answer& answer) const;
+    // Prints the message for `answer` when it is one the message is for
+    // (checked here, inline: nearly every answer is one it is not for).
+    void print(const Answer& answer) const {
+        if (when_ == When::error ? answer.error() : when_ == When::notOk && !answer.ok()) printMessage(answer);
+    }
 
 private:
+    void printMessage(const Answer& answer) const;
+
     enum class Conversion : std::uint8_t { none, asInt, asLong, asText };
     struct Arg {
         Shown shown = Shown::code;
