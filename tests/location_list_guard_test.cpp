@@ -127,5 +127,42 @@ TEST(LocationListGuard, ListsAreFollowedToTheirEndInsideTheSection) {
     }
 }
 
+// DIEs that cannot name a list are passed over whole, by sizes that depend
+// on the unit: here a DW_FORM_ref_addr, an address in DWARF 2 and an offset
+// after it, in two units that share one abbreviation table. A DIE passed
+// over by the wrong size would leave the walk inside its value, short of
+// the damaged list in the second unit.
+TEST(LocationListGuard, DiesWithoutListsArePassedOverByTheirOwnUnitsSizes) {
+    const Bytes abbrev = {1,    0x13, 0,     // code 1: a structure without children
+                          0x49, 0x10,        //   DW_AT_type, DW_FORM_ref_addr
+                          0x0b, 0x0b, 0, 0,  //   DW_AT_byte_size, DW_FORM_data1
+                          2,    0x34, 0,     // code 2: a variable
+                          0x02, kData4, 0, 0, 0};
+    auto unit = [](int version, std::uint8_t addressSize, const Bytes& refAddr, std::uint32_t list) {
+        Bytes body = {static_cast<unsigned char>(version), 0};
+        put32(body, 0);  // abbreviation offset
+        body.push_back(addressSize);
+        body.push_back(1);
+        body.insert(body.end(), refAddr.begin(), refAddr.end());
+        body.push_back(5);  // byte size
+        body.push_back(2);
+        put32(body, list);  // the location list's offset
+        body.push_back(0);
+        Bytes out;
+        put32(out, static_cast<std::uint32_t>(body.size()));
+        out.insert(out.end(), body.begin(), body.end());
+        return out;
+    };
+    Bytes info = unit(3, 4, {7, 0, 0, 0}, 0);                         // an offset: 4 bytes; a good list
+    const Bytes second = unit(2, 8, {7, 0, 0, 0, 0, 0, 0, 0}, 0x40);  // an address: 8; past .debug_loc
+    info.insert(info.end(), second.begin(), second.end());
+    const Bytes loc(8, 0);  // one end-of-list entry of 4-byte addresses
+    elf::LocationSections sections;
+    sections.info = info;
+    sections.abbrev = abbrev;
+    sections.loc = loc;
+    EXPECT_EQ(elf::listRunningPastItsSection(sections), ListSection::loc);
+}
+
 }  // namespace
 }  // namespace kestab::test

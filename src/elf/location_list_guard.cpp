@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "elf/byte_reader.h"
@@ -83,20 +84,83 @@ private:
     std::unordered_set<std::uint64_t> reachEnd_;
 };
 
+bool namesList(const AbbrevAttribute& declared) {
+    return declared.name == kAtLocation || declared.name == kAtFrameBase || declared.name == kAtLoclistsBase;
+}
+
+// How the walk passes over the DIEs of one abbreviation in one unit: the
+// attributes read one by one, or, when none of them can name a list and
+// every value has a size of its own, skipped all at once.
+struct DiePlan {
+    const std::vector<AbbrevAttribute>* attributes = nullptr;  // null: the code is not in the table
+    bool readEach = true;
+    std::uint64_t skip = 0;
+};
+
+DiePlan planFor(const std::vector<AbbrevAttribute>& attributes, const Unit& unit) {
+    DiePlan plan{&attributes, false, 0};
+    for (const AbbrevAttribute& declared : attributes) {
+        std::uint64_t size = 0;
+        if (namesList(declared) || !fixedValueSize(declared.form, unit, size)) return DiePlan{&attributes, true, 0};
+        plan.skip += size;
+    }
+    return plan;
+}
+
+// An abbreviation table with the plans made for it, for units of one shape
+// (the sizes of some forms depend on the unit's version, address size and
+// offset size). Plans are made as their codes are met, so a DIE costs at
+// most one plan whatever the table's size; codes beyond the small ones that
+// producers use get theirs made anew at each DIE.
+class AbbrevPlans {
+public:
+    explicit AbbrevPlans(AbbrevTable table) : table_(std::move(table)) {}
+
+    void useFor(const Unit& unit) {
+        if (unit.version == version_ && unit.addressSize == addressSize_ && unit.offsetSize == offsetSize_) return;
+        version_ = unit.version;
+        addressSize_ = unit.addressSize;
+        offsetSize_ = unit.offsetSize;
+        planned_.clear();
+    }
+
+    DiePlan plan(std::uint64_t code, const Unit& unit) {
+        if (code < kPlannedCodes && code < planned_.size() && planned_[code]) return *planned_[code];
+        const auto found = table_.find(code);
+        const DiePlan plan = found == table_.end() ? DiePlan{} : planFor(found->second, unit);
+        if (code < kPlannedCodes) {
+            if (code >= planned_.size()) planned_.resize(code + 1);
+            planned_[code] = plan;
+        }
+        return plan;
+    }
+
+private:
+    static constexpr std::uint64_t kPlannedCodes = 4096;
+    AbbrevTable table_;
+    std::uint64_t version_ = 0, addressSize_ = 0, offsetSize_ = 0;
+    std::vector<std::optional<DiePlan>> planned_;
+};
+
 // Follows the location lists of one unit's DIEs; false at the first list
 // that runs past its section (`damaged` says which).
-bool unitListsEndInside(const Unit& unit, const AbbrevTable& abbrevs, const LocationSections& sections,
+bool unitListsEndInside(const Unit& unit, AbbrevPlans& abbrevs, const LocationSections& sections,
                         ListFollower& lists, ListSection& damaged) {
     ByteReader in(sections.info->first(unit.end), sections.bigEndian);
     in.seek(unit.diesStart);
+    abbrevs.useFor(unit);
     std::optional<std::uint64_t> loclistsBase;
     while (in.remaining() > 0) {
         std::uint64_t code = 0;
         if (!in.readLeb(code)) return true;
         if (code == 0) continue;
-        const auto abbrev = abbrevs.find(code);
-        if (abbrev == abbrevs.end()) return true;
-        for (const AbbrevAttribute& declared : abbrev->second) {
+        const DiePlan plan = abbrevs.plan(code, unit);
+        if (plan.attributes == nullptr) return true;
+        if (!plan.readEach) {
+            if (!in.advance(plan.skip)) return true;
+            continue;
+        }
+        for (const AbbrevAttribute& declared : *plan.attributes) {
             std::uint64_t form = declared.form;
             std::uint64_t value = 0;
             if (!readValue(in, form, unit, value)) return true;
@@ -130,7 +194,7 @@ bool unitListsEndInside(const Unit& unit, const AbbrevTable& abbrevs, const Loca
 ListSection listRunningPastItsSection(const LocationSections& sections) {
     if (!sections.info || !sections.abbrev) return ListSection::none;
     ListFollower lists(sections);
-    std::map<std::uint64_t, std::optional<AbbrevTable>> tables;
+    std::map<std::uint64_t, std::optional<AbbrevPlans>> tables;
     ByteReader in(*sections.info, sections.bigEndian);
     while (in.remaining() > 0) {
         Unit unit;
@@ -142,7 +206,7 @@ ListSection listRunningPastItsSection(const LocationSections& sections) {
         if (added) {
             AbbrevTable read;
             if (readAbbrevTable(*sections.abbrev, unit.abbrevOffset, sections.bigEndian, read))
-                table->second = std::move(read);
+                table->second.emplace(std::move(read));
         }
         ListSection damaged = ListSection::none;
         if (table->second && !unitListsEndInside(unit, *table->second, sections, lists, damaged)) return damaged;

@@ -16,9 +16,9 @@ enum Form : std::uint64_t {
     kGnuAddrIndex = 0x1f01, kGnuStrIndex = 0x1f02, kGnuRefAlt = 0x1f20, kGnuStrpAlt = 0x1f21,
 };
 
-// The bytes a form's value takes when that does not depend on the value
-// itself; false for the other forms.
-bool fixedSize(std::uint64_t form, const Unit& unit, std::uint64_t& size) {
+}  // namespace
+
+bool fixedValueSize(std::uint64_t form, const Unit& unit, std::uint64_t& size) {
     switch (form) {
         case kAddr: size = unit.addressSize; return true;
         case kData1: case kRef1: case kFlag: case kStrx1: case kAddrx1: size = 1; return true;
@@ -35,8 +35,6 @@ bool fixedSize(std::uint64_t form, const Unit& unit, std::uint64_t& size) {
     }
 }
 // clang-format on
-
-}  // namespace
 
 bool readUnitHeader(ByteReader& in, Unit& unit) {
     std::uint64_t length = 0;
@@ -91,7 +89,7 @@ bool readValue(ByteReader& in, std::uint64_t& form, const Unit& unit, std::uint6
     for (int hops = 0; form == kIndirect; ++hops)
         if (hops == 4 || !in.readLeb(form)) return false;
     std::uint64_t size = 0;
-    if (fixedSize(form, unit, size))
+    if (fixedValueSize(form, unit, size))
         return size <= 8 ? in.read(static_cast<std::size_t>(size), value) : in.advance(size);
     std::uint64_t length = 0;
     switch (form) {

@@ -45,6 +45,10 @@ bool readUnitHeader(ByteReader& in, Unit& unit);
 // not end inside the section.
 bool readAbbrevTable(std::span<const unsigned char> abbrev, std::uint64_t offset, bool bigEndian, AbbrevTable& table);
 
+// The bytes a value of `form` takes in `unit` when that does not depend on
+// the value itself; false for the other forms (and DW_FORM_indirect).
+bool fixedValueSize(std::uint64_t form, const Unit& unit, std::uint64_t& size);
+
 // Reads one attribute value of `form` (an indirect form is replaced by the
 // one it names); `value` holds it where it is a number of at most 8 bytes.
 // False for a form not known here or a value past the end.
