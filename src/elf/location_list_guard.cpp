@@ -88,22 +88,28 @@ bool namesList(const AbbrevAttribute& declared) {
     return declared.name == kAtLocation || declared.name == kAtFrameBase || declared.name == kAtLoclistsBase;
 }
 
-// How the walk passes over the DIEs of one abbreviation in one unit: the
-// attributes read one by one, or, when none of them can name a list and
-// every value has a size of its own, skipped all at once.
-struct DiePlan {
-    const std::vector<AbbrevAttribute>* attributes = nullptr;  // null: the code is not in the table
-    bool readEach = true;
-    std::uint64_t skip = 0;
+// How the walk passes over the DIEs of one abbreviation in one unit: runs
+// of attributes that cannot name a list and whose values have sizes of
+// their own are skipped at once; the others are read one by one.
+struct DieStep {
+    std::uint64_t skip = 0;                     // bytes passed over first
+    const AbbrevAttribute* declared = nullptr;  // then this one read, if any
 };
+using DiePlan = std::vector<DieStep>;
 
 DiePlan planFor(const std::vector<AbbrevAttribute>& attributes, const Unit& unit) {
-    DiePlan plan{&attributes, false, 0};
+    DiePlan plan;
+    std::uint64_t skip = 0;
     for (const AbbrevAttribute& declared : attributes) {
         std::uint64_t size = 0;
-        if (namesList(declared) || !fixedValueSize(declared.form, unit, size)) return DiePlan{&attributes, true, 0};
-        plan.skip += size;
+        if (!namesList(declared) && fixedValueSize(declared.form, unit, size)) {
+            skip += size;
+            continue;
+        }
+        plan.push_back(DieStep{skip, &declared});
+        skip = 0;
     }
+    if (skip != 0) plan.push_back(DieStep{skip, nullptr});
     return plan;
 }
 
@@ -124,15 +130,19 @@ public:
         planned_.clear();
     }
 
-    DiePlan plan(std::uint64_t code, const Unit& unit) {
-        if (code < kPlannedCodes && code < planned_.size() && planned_[code]) return *planned_[code];
+    // The plan for `code`, valid until the next call; null when the table
+    // has no such code.
+    const DiePlan* plan(std::uint64_t code, const Unit& unit) {
+        if (code < planned_.size() && planned_[code]) return &*planned_[code];
         const auto found = table_.find(code);
-        const DiePlan plan = found == table_.end() ? DiePlan{} : planFor(found->second, unit);
-        if (code < kPlannedCodes) {
-            if (code >= planned_.size()) planned_.resize(code + 1);
-            planned_[code] = plan;
+        if (found == table_.end()) return nullptr;
+        if (code >= kPlannedCodes) {
+            scratch_ = planFor(found->second, unit);
+            return &scratch_;
         }
-        return plan;
+        if (code >= planned_.size()) planned_.resize(code + 1);
+        planned_[code] = planFor(found->second, unit);
+        return &*planned_[code];
     }
 
 private:
@@ -140,6 +150,7 @@ private:
     AbbrevTable table_;
     std::uint64_t version_ = 0, addressSize_ = 0, offsetSize_ = 0;
     std::vector<std::optional<DiePlan>> planned_;
+    DiePlan scratch_;
 };
 
 // Follows the location lists of one unit's DIEs; false at the first list
@@ -154,13 +165,12 @@ bool unitListsEndInside(const Unit& unit, AbbrevPlans& abbrevs, const LocationSe
         std::uint64_t code = 0;
         if (!in.readLeb(code)) return true;
         if (code == 0) continue;
-        const DiePlan plan = abbrevs.plan(code, unit);
-        if (plan.attributes == nullptr) return true;
-        if (!plan.readEach) {
-            if (!in.advance(plan.skip)) return true;
-            continue;
-        }
-        for (const AbbrevAttribute& declared : *plan.attributes) {
+        const DiePlan* plan = abbrevs.plan(code, unit);
+        if (plan == nullptr) return true;
+        for (const DieStep& step : *plan) {
+            if (!in.advance(step.skip)) return true;
+            if (step.declared == nullptr) continue;
+            const AbbrevAttribute& declared = *step.declared;
             std::uint64_t form = declared.form;
             std::uint64_t value = 0;
             if (!readValue(in, form, unit, value)) return true;
