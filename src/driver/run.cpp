@@ -93,6 +93,7 @@ struct ImageReading {
 ImageReading readImage(DebugReader& reader, int imageFd, MapModel& model, const std::string& libraryDir) {
     ImageReading reading;
     reader.open(imageFd, &reading.readerMessages, platform::warmHeap);
+    model.reserveForImage(reader.debugSectionBytes());
     reading.collected = collectCompilationUnits(reader, model, CollectOptions{libraryDir, platform::fileExists});
     if (!reading.collected) return reading;
     TypeResolver::run(model);

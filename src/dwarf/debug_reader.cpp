@@ -94,6 +94,7 @@ bool DebugReader::open(int fd, std::string* held, void (*beforeReading)(std::uin
         return false;
     }
     handles_->sectionAtZero = check.sectionAtZero;
+    handles_->debugBytes = check.debugBytes;
     // Every object libdwarf hands out is released by its owner here, so its
     // own record of them, kept to free what callers forget, is pure cost:
     // about a fifth of the run on large images.
@@ -112,6 +113,8 @@ bool DebugReader::open(int fd, std::string* held, void (*beforeReading)(std::uin
     }
     return false;
 }
+
+std::uint64_t DebugReader::debugSectionBytes() const { return handles_->debugBytes; }
 
 std::string DebugReader::close() {
     const int code = handles_->dbg.reset();

@@ -22,6 +22,9 @@ public:
     // when given, is told the bytes of its DWARF sections before any of them
     // is read.
     bool open(int fd, std::string* held = nullptr, void (*beforeReading)(std::uint64_t debugBytes) = nullptr);
+    // The bytes of the opened image's DWARF sections, where libelf read it;
+    // 0 where they are not known.
+    std::uint64_t debugSectionBytes() const;
     // Finishes the reader, then ends the ELF handle. Returns the message for
     // standard output when libdwarf could not finish, else nothing.
     std::string close();

@@ -31,6 +31,8 @@ struct DebugReader::Handles {
     // Some allocated section starts at 0 (see symbols/removed_function.h);
     // found when the image is opened.
     bool sectionAtZero = false;
+    // The bytes of the image's DWARF sections, where they are known.
+    std::uint64_t debugBytes = 0;
 
     // The contents of a debugging section that libdwarf does not hand out
     // (elf/image_checks.h's debugSectionContents), and the image's byte

@@ -104,10 +104,13 @@ ImageCheck checkImage(int fd, ElfHandle& handle, BeforeSectionsAreRead beforeSec
     if (!handle) return refused(Refusal::begin);
     if (elf_kind(handle.get()) != ELF_K_ELF) return refused(Refusal::notElf);
     if (debugFormatMarker(handle.get()) < 3) return refused(Refusal::notDwarf);
-    if (beforeSectionsAreRead != nullptr) beforeSectionsAreRead(debugSectionBytes(fd, handle.get()));
+    const std::uint64_t debugBytes = debugSectionBytes(fd, handle.get());
+    if (beforeSectionsAreRead != nullptr) beforeSectionsAreRead(debugBytes);
     std::string damaged = damagedLibdwarfSection(handle.get());
     if (!damaged.empty()) return refused(Refusal::damaged, std::move(damaged));
-    return accepted(allocatedSectionAtZero(handle.get()));
+    ImageCheck check = accepted(allocatedSectionAtZero(handle.get()));
+    check.debugBytes = debugBytes;
+    return check;
 }
 
 #else

@@ -23,6 +23,9 @@ struct ImageCheck {
     std::string damagedSection;  // with Refusal::damaged
     // Some allocated section of a size above 0 starts at address 0.
     bool sectionAtZero = false;
+    // The bytes of the DWARF sections, where libelf reads the image; 0
+    // where it is not known.
+    std::uint64_t debugBytes = 0;
 #ifndef KESTAB_HAVE_LIBELF
     // The image as read, kept for the sections read later
     // (image_checks.h's debugSectionContents).

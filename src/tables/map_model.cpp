@@ -1,6 +1,14 @@
 #include "tables/map_model.h"
 
+#include <algorithm>
+
 namespace kestab {
+
+void MapModel::reserveForImage(std::uint64_t debugBytes) {
+    const auto rows = static_cast<std::size_t>(std::min<std::uint64_t>(debugBytes / 64, 1u << 20));
+    types.reserve(rows);
+    symbols.reserve(rows);
+}
 
 std::uint32_t TypeTable::add(TypeEntry entry) {
     const auto index = count();

@@ -3,6 +3,7 @@
 // counters of the summary line. One run owns one model.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -62,6 +63,7 @@ class TypeTable {
 public:
     // Appends a row and returns its index.
     std::uint32_t add(TypeEntry entry);
+    void reserve(std::size_t rows) { rows_.reserve(rows); }
     // Appends a dimension to the newest row; ignored while the table is empty.
     void appendDimension(std::uint32_t value);
 
@@ -113,6 +115,12 @@ struct MapModel {
     std::vector<std::uint32_t> dimensions;
     std::vector<AddressRow> lineRows;  // the line-table rows, in order
     std::uint32_t addressEntryCount = 0;
+
+    // Room for the type and symbol rows that an image with `debugBytes`
+    // bytes of DWARF sections is likely to give, so that the tables are not
+    // copied while they grow: one of each per 64 bytes (the capacity image
+    // gives one per 70 to 90), at most a million.
+    void reserveForImage(std::uint64_t debugBytes);
 
     std::uint32_t fileCount() const { return files.count(); }
     std::uint32_t symbolCount() const { return static_cast<std::uint32_t>(symbols.size()); }
