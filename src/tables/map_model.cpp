@@ -1,13 +1,18 @@
 #include "tables/map_model.h"
 
 #include <algorithm>
+#include <new>
 
 namespace kestab {
 
 void MapModel::reserveForImage(std::uint64_t debugBytes) {
     const auto rows = static_cast<std::size_t>(std::min<std::uint64_t>(debugBytes / 64, 1u << 20));
-    types.reserve(rows);
-    symbols.reserve(rows);
+    // Only a hint: without the room, the tables grow as they go.
+    try {
+        types.reserve(rows);
+        symbols.reserve(rows);
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 std::uint32_t TypeTable::add(TypeEntry entry) {
