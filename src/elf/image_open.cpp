@@ -1,5 +1,6 @@
 #include "elf/image_open.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <utility>
@@ -38,9 +39,11 @@ ImageCheck accepted(bool sectionAtZero) {
 
 namespace {
 
-// The first section whose name is exactly `name`, or null. A section whose
-// name cannot be read ends the search.
-Elf_Scn* findSectionByName(Elf* elf, const char* name) {
+// Hands `visit` each section but the null ones, with its header and name,
+// until `visit` answers true (that section is answered) or a header or a
+// name cannot be read (null is answered).
+template <class Visit>
+Elf_Scn* findSection(Elf* elf, Visit visit) {
     const Elf32_Ehdr* header = elf32_getehdr(elf);
     if (header == nullptr) return nullptr;
     Elf_Scn* section = nullptr;
@@ -50,31 +53,33 @@ Elf_Scn* findSectionByName(Elf* elf, const char* name) {
         if (sectionHeader->sh_type == SHT_NULL) continue;
         const char* sectionName = elf_strptr(elf, header->e_shstrndx, sectionHeader->sh_name);
         if (sectionName == nullptr) return nullptr;
-        if (std::strcmp(sectionName, name) == 0) return section;
+        if (visit(*sectionHeader, sectionName)) return section;
     }
     return nullptr;
 }
 
+// The first section whose name is exactly `name`, or null.
+Elf_Scn* findSectionByName(Elf* elf, const char* name) {
+    return findSection(elf, [name](const Elf32_Shdr&, const char* sectionName) {
+        return std::strcmp(sectionName, name) == 0;
+    });
+}
+
 // The bytes that the DWARF sections take in the file on `fd`: those named
-// ".debug_..." or, compressed the GNU way, ".zdebug_...". A section that
-// claims to reach past the file's end counts for nothing.
+// ".debug_..." or, compressed the GNU way, ".zdebug_...". No section counts
+// for more than lies in the file, nor do all of them together: a damaged
+// header cannot make the run prepare for more than the file holds.
 std::uint64_t debugSectionBytes(int fd, Elf* elf) {
-    const Elf32_Ehdr* header = elf32_getehdr(elf);
     const std::optional<platform::FileIdentity> file = platform::fileIdentity(fd);
-    if (header == nullptr || !file) return 0;
+    if (!file) return 0;
     std::uint64_t bytes = 0;
-    Elf_Scn* section = nullptr;
-    while ((section = elf_nextscn(elf, section)) != nullptr) {
-        const Elf32_Shdr* sectionHeader = elf32_getshdr(section);
-        if (sectionHeader == nullptr) break;
-        if (sectionHeader->sh_type == SHT_NOBITS ||
-            std::uint64_t{sectionHeader->sh_offset} + sectionHeader->sh_size > file->size)
-            continue;
-        const char* name = elf_strptr(elf, header->e_shstrndx, sectionHeader->sh_name);
-        if (name != nullptr && (std::strncmp(name, ".debug_", 7) == 0 || std::strncmp(name, ".zdebug_", 8) == 0))
-            bytes += sectionHeader->sh_size;
-    }
-    return bytes;
+    findSection(elf, [&](const Elf32_Shdr& header, const char* name) {
+        const bool dwarf = std::strncmp(name, ".debug_", 7) == 0 || std::strncmp(name, ".zdebug_", 8) == 0;
+        if (dwarf && header.sh_type != SHT_NOBITS && std::uint64_t{header.sh_offset} + header.sh_size <= file->size)
+            bytes += header.sh_size;
+        return false;
+    });
+    return std::min(bytes, file->size);
 }
 
 }  // namespace
