@@ -122,33 +122,34 @@ class AbbrevPlans {
 public:
     explicit AbbrevPlans(AbbrevTable table) : table_(std::move(table)) {}
 
+    // The unit whose DIEs the plans are for from now on.
     void useFor(const Unit& unit) {
-        if (unit.version == version_ && unit.addressSize == addressSize_ && unit.offsetSize == offsetSize_) return;
-        version_ = unit.version;
-        addressSize_ = unit.addressSize;
-        offsetSize_ = unit.offsetSize;
+        if (unit.version == unit_.version && unit.addressSize == unit_.addressSize &&
+            unit.offsetSize == unit_.offsetSize)
+            return;
+        unit_ = unit;
         planned_.clear();
     }
 
     // The plan for `code`, valid until the next call; null when the table
     // has no such code.
-    const DiePlan* plan(std::uint64_t code, const Unit& unit) {
+    const DiePlan* plan(std::uint64_t code) {
         if (code < planned_.size() && planned_[code]) return &*planned_[code];
         const auto found = table_.find(code);
         if (found == table_.end()) return nullptr;
         if (code >= kPlannedCodes) {
-            scratch_ = planFor(found->second, unit);
+            scratch_ = planFor(found->second, unit_);
             return &scratch_;
         }
         if (code >= planned_.size()) planned_.resize(code + 1);
-        planned_[code] = planFor(found->second, unit);
+        planned_[code] = planFor(found->second, unit_);
         return &*planned_[code];
     }
 
 private:
     static constexpr std::uint64_t kPlannedCodes = 4096;
     AbbrevTable table_;
-    std::uint64_t version_ = 0, addressSize_ = 0, offsetSize_ = 0;
+    Unit unit_;  // version 0 until the first unit
     std::vector<std::optional<DiePlan>> planned_;
     DiePlan scratch_;
 };
@@ -165,7 +166,7 @@ bool unitListsEndInside(const Unit& unit, AbbrevPlans& abbrevs, const LocationSe
         std::uint64_t code = 0;
         if (!in.readLeb(code)) return true;
         if (code == 0) continue;
-        const DiePlan* plan = abbrevs.plan(code, unit);
+        const DiePlan* plan = abbrevs.plan(code);
         if (plan == nullptr) return true;
         for (const DieStep& step : *plan) {
             if (!in.advance(step.skip)) return true;
