@@ -27,8 +27,7 @@ ImageCheck checkImage(int fd, DebugReader::Handles& handles, elf::BeforeSections
 }
 Elf* elfOf(DebugReader::Handles& handles) { return handles.elf.get(); }
 #else
-// The ELF reader reads the whole file at once, before anything is known.
-ImageCheck checkImage(int fd, DebugReader::Handles& handles, void (*)(std::uint64_t)) {
+ImageCheck checkImage(int fd, DebugReader::Handles& handles, elf::BeforeSectionsAreRead) {
     ImageCheck check = elf::checkImage(fd);
     handles.image = check.image;
     return check;
@@ -86,7 +85,7 @@ DebugReader::DebugReader() : handles_(std::make_unique<Handles>()) {}
 
 DebugReader::~DebugReader() = default;
 
-bool DebugReader::open(int fd, std::string* held, void (*beforeReading)(std::uint64_t)) {
+bool DebugReader::open(int fd, std::string* held, elf::BeforeSectionsAreRead beforeReading) {
     say(held, "First pass...\n");
     const ImageCheck check = checkImage(fd, *handles_, beforeReading);
     if (check.refusal != Refusal::none) {

@@ -33,11 +33,13 @@ struct ImageCheck {
 #endif
 };
 
-#ifdef KESTAB_HAVE_LIBELF
 // Told the bytes of the image's DWARF sections (".debug_..." and
 // ".zdebug_...") once the image is known to have DWARF, before any section
-// is read.
+// is read (where libelf reads the image; the ELF reader reads it whole
+// first).
 using BeforeSectionsAreRead = void (*)(std::uint64_t debugSectionBytes);
+
+#ifdef KESTAB_HAVE_LIBELF
 
 // Opens the image on `fd` into `handle` (kept whatever the answer) and checks it.
 ImageCheck checkImage(int fd, ElfHandle& handle, BeforeSectionsAreRead beforeSectionsAreRead = nullptr);
