@@ -69,7 +69,7 @@ TEST(MapWriter, OldMapFileNeverShowsThrough) {
     struct Case {
         const char* what;
         void (*use)(MapStream&);
-        const char* expected;
+        std::string_view expected;
     };
     const Case cases[] = {
         {"closed unwritten", [](MapStream& out) { EXPECT_TRUE(out.close()); }, ""},
@@ -91,6 +91,12 @@ TEST(MapWriter, OldMapFileNeverShowsThrough) {
              out.write("!");
          },
          "headtail!"},
+        {"written ahead only",
+         [](MapStream& out) {
+             ASSERT_TRUE(out.seekTo(4));
+             out.write("tail");
+         },
+         std::string_view("\0\0\0\0tail", 8)},
         {"written ahead, then anew",
          [](MapStream& out) {
              ASSERT_TRUE(out.seekTo(10));

@@ -53,6 +53,7 @@ std::vector<std::string> TextBlocks::takeAllButLast() {
 MapStream::~MapStream() {
     if (file_ == nullptr) return;
     dropOldContent();
+    removeUnusedPlaceholder();
     std::fclose(file_);
 }
 
@@ -60,6 +61,8 @@ bool MapStream::create(const std::string& path) {
     file_ = platform::openForWriting(path);
     failed_ = false;
     oldContent_ = file_ != nullptr;
+    placeholder_ = false;
+    wroteAny_ = false;
     // The MAP file is written in many short lines: a larger buffer means
     // fewer writes.
     if (file_ != nullptr) std::setvbuf(file_, nullptr, _IOFBF, kBufferSize);
@@ -69,6 +72,12 @@ bool MapStream::create(const std::string& path) {
 void MapStream::dropOldContent() {
     if (!oldContent_) return;
     oldContent_ = false;
+    if (!platform::clearForRewrite(file_, placeholder_)) failed_ = true;
+}
+
+void MapStream::removeUnusedPlaceholder() {
+    if (!placeholder_ || wroteAny_) return;
+    placeholder_ = false;
     if (!platform::emptyFile(file_)) failed_ = true;
 }
 
@@ -86,6 +95,7 @@ bool MapStream::restart() {
     // What was written would stay in place under what follows: a failure
     // to be reported at the close.
     if (!seekTo(0) || !platform::emptyFile(file_)) failed_ = true;
+    placeholder_ = false;
     return !failed_;
 }
 
@@ -96,7 +106,9 @@ void MapStream::write(std::string_view text) {
     }
     if (file_ == nullptr) return;
     dropOldContent();
-    if (!text.empty() && writeUnlocked(text, file_) != text.size()) failed_ = true;
+    if (text.empty()) return;
+    wroteAny_ = true;
+    if (writeUnlocked(text, file_) != text.size()) failed_ = true;
 }
 
 void MapStream::write(const TextBlocks& text) {
@@ -116,13 +128,16 @@ void MapStream::printf(const char* format, ...) {
         return;
     }
     dropOldContent();
-    if (std::vfprintf(file_, format, args) < 0) failed_ = true;
+    const int written = std::vfprintf(file_, format, args);
+    if (written < 0) failed_ = true;
+    if (written > 0) wroteAny_ = true;
     va_end(args);
 }
 
 bool MapStream::close() {
     if (file_ == nullptr) return !failed_;
     dropOldContent();
+    removeUnusedPlaceholder();
     if (std::ferror(file_) != 0) failed_ = true;
     if (std::fclose(file_) != 0) failed_ = true;
     file_ = nullptr;

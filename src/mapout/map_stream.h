@@ -75,9 +75,15 @@ public:
 private:
     static constexpr std::size_t kBufferSize = 1 << 16;
 
+    // Before the close: a file that nothing was written to is left empty,
+    // without the placeholder byte of the cut.
+    void removeUnusedPlaceholder();
+
     std::FILE* file_ = nullptr;
     bool failed_ = false;
     bool oldContent_ = false;  // what the file held before create() is still there
+    bool placeholder_ = false;  // the old content's cut left a zero byte at the start
+    bool wroteAny_ = false;
     bool inMemory_ = false;
     TextBlocks memory_;
 };

@@ -59,7 +59,7 @@ bool makePipe(Fd& readEnd, Fd& writeEnd) {
 
 // Opened without blocking: a FIFO with no reader fails (ENXIO) instead of
 // waiting for one. Writes then block as usual. What the file held is cut
-// off later by emptyFile, once the child runs: cutting off a large
+// off later (clearForRewrite), once the child runs: cutting off a large
 // old listing takes the kernel a millisecond or more, which need not delay
 // the child's start.
 Fd openOutputFile(const std::string& path) {
@@ -324,13 +324,19 @@ CaptureResult CapturedChild::finish(std::int32_t& exitCode, const WaitSchedule& 
     Child& child = *s.child;
     // Done while the child starts up, which takes longer than either.
     ::fcntl(s.outRead.get(), F_SETPIPE_SZ, kOutputPipeSize);  // a smaller pipe serves as well
-    if (!emptyFile(s.file.get())) {
+    bool placeholder = false;
+    if (!clearForRewrite(s.file.get(), placeholder)) {
         const int error = errno;
         child.finish();
         return {CaptureOutcome::WriteFailed, error};
     }
 
     CopyResult copy = copyOutput(s.outRead.get(), s.file.get(), child, schedule.silenceLimitMs, sink);
+    // Output written from the start takes the placeholder's place; without
+    // any, it is taken away.
+    const bool wroteNothing = placeholder && ::lseek(s.file.get(), 0, SEEK_CUR) == 0;
+    if (wroteNothing && !emptyFile(s.file.get()) && copy.end != CopyEnd::WriteFailed)
+        copy = {CopyEnd::WriteFailed, errno};
     if (::close(s.file.get()) != 0 && copy.end != CopyEnd::WriteFailed && errno != EINTR)
         copy = {CopyEnd::WriteFailed, errno};
     static_cast<void>(s.file.release());

@@ -68,6 +68,16 @@ std::FILE* openForWriting(const std::string& path);
 // is touched); false with errno set when the file cannot be cut.
 bool emptyFile(int fd);
 bool emptyFile(std::FILE* file);
+// Cuts off what the regular file open on `fd` held, for a file that is
+// written anew from its start, but leaves one zero byte where a file that
+// held anything began; `placeholder` tells whether it did. A writer that
+// writes nothing takes the byte away with emptyFile() before the close.
+// (ext4 writes out at its close a file that was cut to nothing and written
+// anew, which holds the close for a fraction of a millisecond; a file cut
+// to one byte is closed at once. Windows cuts the file to nothing.) False
+// with errno set when the file cannot be cut.
+bool clearForRewrite(int fd, bool& placeholder);
+bool clearForRewrite(std::FILE* file, bool& placeholder);
 
 // The identity of the file open on `fd` (fstat; GetFileInformationByHandle
 // on Windows); nullopt when it cannot be had.

@@ -154,6 +154,27 @@ bool emptyFile(int fd) {
     return true;
 }
 
+bool clearForRewrite(std::FILE* file, bool& placeholder) { return clearForRewrite(::fileno(file), placeholder); }
+
+bool clearForRewrite(int fd, bool& placeholder) {
+    placeholder = false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    if (!S_ISREG(st.st_mode) || st.st_size == 0) return true;
+    while (::ftruncate(fd, 1) != 0) {
+        if (errno != EINTR) return false;
+    }
+    ssize_t n;
+    while ((n = ::pwrite(fd, "", 1, 0)) < 0 && errno == EINTR) {
+    }
+    if (n != 1) {
+        if (n == 0) errno = EIO;
+        return false;
+    }
+    placeholder = true;
+    return true;
+}
+
 namespace {
 
 FileIdentity identityOf(const struct stat& st) {

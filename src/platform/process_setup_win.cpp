@@ -75,6 +75,13 @@ std::FILE* openForWriting(const std::string& path) {
 
 bool emptyFile(std::FILE* file) { return emptyFile(::_fileno(file)); }
 
+bool clearForRewrite(std::FILE* file, bool& placeholder) { return clearForRewrite(::_fileno(file), placeholder); }
+
+bool clearForRewrite(int fd, bool& placeholder) {
+    placeholder = false;
+    return emptyFile(fd);
+}
+
 bool emptyFile(int fd) {
     if (::GetFileType(reinterpret_cast<HANDLE>(::_get_osfhandle(fd))) != FILE_TYPE_DISK) return true;
     if (const errno_t error = ::_chsize_s(fd, 0)) {
