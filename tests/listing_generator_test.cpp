@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -263,6 +265,48 @@ TEST_F(ListingGeneratorTest, ChildGetsOnlyItsThreeDescriptors) {
     EXPECT_NE(pipe0, pipe1);
     // Standard input is a pipe that gives no data: the read sees its end.
     EXPECT_NE(listing.find("stdin read: 1"), std::string::npos) << listing;
+}
+
+// Whatever this process blocks or ignores, the child starts with
+// no signal blocked, SIGPIPE at its default action (a pipe's reader that
+// goes ends the child instead of leaving it writing into nothing), and as
+// the leader of a process group of its own. The child is grep itself, not a
+// shell, which would set up its signals anew.
+TEST_F(ListingGeneratorTest, ChildStartsWithDefaultSignalsInAGroupOfItsOwn) {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction oldPipe {};
+    ASSERT_EQ(::sigaction(SIGPIPE, &ignore, &oldPipe), 0);
+    sigset_t blocked;
+    sigset_t oldMask;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGUSR1);
+    ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &blocked, &oldMask), 0);
+
+    const fs::path script = toolkit_ / "bin" / "arm-elf-objdump";
+    writeFile(script, "#!/usr/bin/env -S grep -h -E ^(Sig(Blk|Ign):|[0-9]) /proc/self/status /proc/self/stat --\n");
+    fs::permissions(script, fs::perms::owner_all);
+    std::int32_t exitCode = 0;
+    run(exitCode);  // grep fails on the arguments meant for objdump
+    ::pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+    ::sigaction(SIGPIPE, &oldPipe, nullptr);
+
+    const std::string listing = readFile(listing_);
+    const auto mask = [&](const char* name) {
+        const auto at = listing.find(name);
+        return at == std::string::npos ? ~0ull : std::stoull(listing.substr(at + 8, 16), nullptr, 16);
+    };
+    // Bits 10 and 13: SIGUSR1 and SIGPIPE.
+    EXPECT_EQ(mask("SigBlk:"), 0u) << listing;
+    EXPECT_EQ(mask("SigIgn:") & 0x1000, 0u) << listing;
+    // /proc/self/stat: pid (name) state ppid pgrp ...
+    const auto name = listing.find(" (grep) ");
+    ASSERT_NE(name, std::string::npos) << listing;
+    const auto lineStart = listing.rfind('\n', name);
+    std::istringstream stat(listing.substr(lineStart == std::string::npos ? 0 : lineStart + 1));
+    std::string pid, comm, state, parent, group;
+    stat >> pid >> comm >> state >> parent >> group;
+    EXPECT_EQ(group, pid) << listing;
 }
 
 TEST_F(ListingGeneratorTest, ChildKilledBySignalEndsWithSignalStatus) {

@@ -12,7 +12,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -24,10 +23,9 @@
 #include <optional>
 
 #include "platform/child_group_posix.h"
+#include "platform/child_launch_posix.h"
 #include "platform/fd.h"
 #include "platform/process_setup.h"
-
-extern char** environ;
 
 namespace kestab::platform {
 
@@ -177,52 +175,6 @@ private:
     bool reaped_ = false;
     Status status_;
 };
-
-// Spawns `program` as the leader of a new process group; 0 on success, else
-// the error number.
-int spawnChild(const std::string& program, const std::vector<std::string>& args, int stdinFd, int outFd, pid_t& pid) {
-    std::vector<std::string> argvStrings{program};
-    argvStrings.insert(argvStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& s : argvStrings) argv.push_back(s.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    int rc = ::posix_spawn_file_actions_init(&actions);
-    if (rc != 0) return rc;
-    posix_spawnattr_t attr;
-    rc = ::posix_spawnattr_init(&attr);
-    if (rc != 0) {
-        ::posix_spawn_file_actions_destroy(&actions);
-        return rc;
-    }
-    // dup2 clears close-on-exec on the copies; the originals stay behind.
-    rc = ::posix_spawn_file_actions_adddup2(&actions, stdinFd, 0);
-    if (rc == 0) rc = ::posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-    if (rc == 0) rc = ::posix_spawn_file_actions_adddup2(&actions, outFd, 2);
-    // Descriptors this process inherited or opened without close-on-exec
-    // would otherwise reach the child as well.
-    if (rc == 0) rc = ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-
-    // The child starts with no blocked signals and with the default action
-    // for the signals this process may have chosen to ignore.
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGCHLD, SIGXFSZ})
-        sigaddset(&defaults, sig);
-    if (rc == 0) rc = ::posix_spawnattr_setsigmask(&attr, &none);
-    if (rc == 0) rc = ::posix_spawnattr_setsigdefault(&attr, &defaults);
-    if (rc == 0) rc = ::posix_spawnattr_setpgroup(&attr, 0);
-    if (rc == 0)
-        rc = ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-    if (rc == 0) rc = ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
-
-    ::posix_spawnattr_destroy(&attr);
-    ::posix_spawn_file_actions_destroy(&actions);
-    return rc;
-}
 
 enum class CopyEnd {
     OutputEnded,  // every write end closed (or a read error)
