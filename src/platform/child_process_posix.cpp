@@ -57,9 +57,9 @@ bool makePipe(Fd& readEnd, Fd& writeEnd) {
 
 // Opened without blocking: a FIFO with no reader fails (ENXIO) instead of
 // waiting for one. Writes then block as usual. What the file held is cut
-// off later (clearForRewrite), once the child runs: cutting off a large
-// old listing takes the kernel a millisecond or more, which need not delay
-// the child's start.
+// off later, when the child's output begins: cutting off a large old
+// listing takes the kernel a millisecond or more, which should not compete
+// with the child's start for a core.
 Fd openOutputFile(const std::string& path) {
     Fd fd;
     for (;;) {
@@ -190,8 +190,10 @@ struct CopyResult {
 
 // Copies the pipe into the file, handing each piece to `sink` once it is
 // written, until the output ends, the child ends with the pipe quiet, the
-// silence limit passes or a write fails.
-CopyResult copyOutput(int pipeRead, int file, const Child& child, int silenceLimitMs, const OutputSink& sink) {
+// silence limit passes or a write fails. What the file held is cut off
+// before the first piece is written (`cleared` then turns true).
+CopyResult copyOutput(int pipeRead, int file, const Child& child, int silenceLimitMs, bool& cleared,
+                      const OutputSink& sink) {
     char buffer[kCopyBufferSize];
     std::int64_t silentAt = nowMs() + silenceLimitMs;
     for (;;) {
@@ -209,6 +211,9 @@ CopyResult copyOutput(int pipeRead, int file, const Child& child, int silenceLim
                 return {CopyEnd::OutputEnded};  // left to the wait, like the end
             }
             const auto size = static_cast<std::size_t>(n);
+            bool placeholder = false;  // overwritten by this first piece
+            if (!cleared && !clearForRewrite(file, placeholder)) return {CopyEnd::WriteFailed, errno};
+            cleared = true;
             if (const int error = writeAll(file, buffer, size)) return {CopyEnd::WriteFailed, error};
             if (sink) sink(std::string_view(buffer, size));
             silentAt = nowMs() + silenceLimitMs;
@@ -274,20 +279,12 @@ CaptureResult CapturedChild::finish(std::int32_t& exitCode, const WaitSchedule& 
     State& s = *state_;
     if (s.failed) return *s.failed;
     Child& child = *s.child;
-    // Done while the child starts up, which takes longer than either.
+    // Done while the child starts up, which takes longer.
     ::fcntl(s.outRead.get(), F_SETPIPE_SZ, kOutputPipeSize);  // a smaller pipe serves as well
-    bool placeholder = false;
-    if (!clearForRewrite(s.file.get(), placeholder)) {
-        const int error = errno;
-        child.finish();
-        return {CaptureOutcome::WriteFailed, error};
-    }
-
-    CopyResult copy = copyOutput(s.outRead.get(), s.file.get(), child, schedule.silenceLimitMs, sink);
-    // Output written from the start takes the placeholder's place; without
-    // any, it is taken away.
-    const bool wroteNothing = placeholder && ::lseek(s.file.get(), 0, SEEK_CUR) == 0;
-    if (wroteNothing && !emptyFile(s.file.get()) && copy.end != CopyEnd::WriteFailed)
+    bool cleared = false;
+    CopyResult copy = copyOutput(s.outRead.get(), s.file.get(), child, schedule.silenceLimitMs, cleared, sink);
+    // Without any output the old listing is cut off all the same.
+    if (!cleared && !emptyFile(s.file.get()) && copy.end != CopyEnd::WriteFailed)
         copy = {CopyEnd::WriteFailed, errno};
     if (::close(s.file.get()) != 0 && copy.end != CopyEnd::WriteFailed && errno != EINTR)
         copy = {CopyEnd::WriteFailed, errno};
