@@ -48,12 +48,18 @@ protected:
     ObjdumpCommand command(const std::string& image = "image.tmp") const { return {toolkit_.string(), image}; }
 
     // Runs the generator and records how long it took and what it handed
-    // to the sink; true when the listing was made.
+    // to the sink (the pieces, and the end: "<end>" after them, once);
+    // true when the listing was made.
     bool run(std::int32_t& exitCode, const WaitSchedule& schedule = {}) {
         const auto start = std::chrono::steady_clock::now();
         sunk_.clear();
+        ends_.clear();
         const ListingResult result = generateListing(command(), exitCode, listing_, schedule,
-                                                     [this](std::string_view piece) { sunk_.append(piece); });
+                                                     [this](std::string_view piece) {
+                                                         if (!ends_.empty()) sunk_.append("<after the end>");
+                                                         if (piece.empty()) ends_ += "<end>";
+                                                         sunk_.append(piece);
+                                                     });
         failure_ = result.failure;
         const bool ok = result.made;
         elapsedMs_ =
@@ -80,6 +86,7 @@ protected:
     std::string listing_;
     long long elapsedMs_ = 0;
     std::string sunk_;
+    std::string ends_;
     std::string failure_;
 };
 
@@ -116,6 +123,7 @@ TEST_F(ListingGeneratorTest, BothStreamsInterleavedAndExitStatusKept) {
     EXPECT_EQ(failure_, "kestab: " + (toolkit_ / "bin" / "arm-elf-objdump").string() + " exited with status 7");
     EXPECT_EQ(readFile(listing_), "out 1\nerr 1\nout 2\nerr 2");
     EXPECT_EQ(sunk_, "out 1\nerr 1\nout 2\nerr 2");
+    EXPECT_EQ(ends_, "<end>");
     expectNoChildren();
 }
 
@@ -219,6 +227,7 @@ TEST_F(ListingGeneratorTest, FirstFailedWriteEndsTheCopyAndKillsTheChild) {
         EXPECT_EQ(exitCode, 0);  // untouched
         EXPECT_EQ(failure_, "kestab: cannot write list file /dev/full: No space left on device");
         EXPECT_EQ(sunk_, "");
+        EXPECT_EQ(ends_, "<end>");
         EXPECT_LT(elapsedMs_, 2000);
         expectNoChildren();
     }

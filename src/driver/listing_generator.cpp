@@ -106,6 +106,8 @@ void ListingLines::feed(std::string_view piece) {
 }
 
 void ListingLines::finish() {
+    if (ended_) return;
+    ended_ = true;
     scanner_.finish();
     writeListingLines(scanner_.takeEntries(), lines_);
     handOver(lines_.take().takeAll(), true);
@@ -118,11 +120,6 @@ void ListingLines::handOver(std::vector<std::string> blocks, bool finished) {
         finished_ = finished_ || finished;
     }
     readyOrFinished_.notify_one();
-}
-
-void ListingLines::waitUntilFinished() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    readyOrFinished_.wait(lock, [this] { return finished_; });
 }
 
 bool ListingLines::take(std::vector<std::string>& blocks) {
@@ -138,8 +135,14 @@ ListingFinish makeObjdumpListing(const ObjdumpCommand& command, const std::strin
     auto started = std::make_shared<StartedListing>(command, listingPath);
     return [started](ListingLines& lines) {
         ListingReport report;
-        report.result = started->finish(report.exitCode, listingSchedule(),
-                                        [&lines](std::string_view piece) { lines.feed(piece); });
+        // The lines are finished as soon as the output has ended: the
+        // run's thread can take the last of them while objdump is reaped.
+        report.result = started->finish(report.exitCode, listingSchedule(), [&lines](std::string_view piece) {
+            if (piece.empty())
+                lines.finish();
+            else
+                lines.feed(piece);
+        });
         return report;
     };
 }
@@ -148,20 +151,17 @@ ListingFinish makeObjdumpListing(const ObjdumpCommand& command, const std::strin
 // run's start and objdump's but what decides its command line.
 ListingJob::ListingJob(const ObjdumpCommand& command, const std::string& listingPath, const ListingMaker& maker)
     : thread_([this, finish = maker(command, listingPath)] {
-          report_ = finish(lines_);
+          ListingReport report = finish(lines_);
           lines_.finish();
+          report_.set_value(std::move(report));
       }) {}
 
 ListingJob::~ListingJob() {
     if (thread_.joinable()) thread_.join();
 }
 
-// The report is complete once the lines are finished. The thread's end
-// (objdump's handles let go, its stack handed back) is not waited for here
-// but at destruction, after the MAP file is written.
-ListingReport ListingJob::finish() {
-    lines_.waitUntilFinished();
-    return std::move(report_);
-}
+// The thread's end (objdump's handles let go, its stack handed back) is not
+// waited for here but at destruction, after the MAP file is written.
+ListingReport ListingJob::finish() { return reportReady_.get(); }
 
 }  // namespace kestab

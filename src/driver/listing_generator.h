@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -88,8 +89,8 @@ public:
     ListingLines(const ListingLines&) = delete;
     ListingLines& operator=(const ListingLines&) = delete;
 
-    // The making side: a piece of the listing, and its end (once; nothing
-    // is fed after it).
+    // The making side: a piece of the listing, and its end (nothing is fed
+    // after it; a second end changes nothing).
     void feed(std::string_view piece);
     void finish();
 
@@ -97,9 +98,6 @@ public:
     // and adds the ready ones to `blocks`; false, with nothing added, once
     // every line was taken.
     bool take(std::vector<std::string>& blocks);
-    // Waits until finish() was called.
-    void waitUntilFinished();
-
 private:
     void handOver(std::vector<std::string> blocks, bool finished);
 
@@ -108,7 +106,8 @@ private:
     std::mutex mutex_;
     std::condition_variable readyOrFinished_;
     std::vector<std::string> ready_;
-    bool finished_ = false;
+    bool finished_ = false;  // under mutex_
+    bool ended_ = false;     // the making side's own record of finish()
 };
 
 // The rest of a listing's making, on the listing's thread: the listing fed
@@ -139,7 +138,8 @@ public:
     ListingReport finish();
 
 private:
-    ListingReport report_;
+    std::promise<ListingReport> report_;
+    std::future<ListingReport> reportReady_ = report_.get_future();
     ListingLines lines_;  // made before the thread and outlives it
     std::thread thread_;
 };

@@ -37,7 +37,8 @@ struct CaptureResult {
 };
 
 // Called with each piece of the output right after it was written to the
-// file.
+// file, and then once with an empty piece when the copy has ended (however
+// it ended), before the file is closed and the child is waited for.
 using OutputSink = std::function<void(std::string_view)>;
 
 // Starts `program` with `args` (argv[1..]) in a process group of its own (on

@@ -283,6 +283,7 @@ CaptureResult CapturedChild::finish(std::int32_t& exitCode, const WaitSchedule& 
     ::fcntl(s.outRead.get(), F_SETPIPE_SZ, kOutputPipeSize);  // a smaller pipe serves as well
     bool cleared = false;
     CopyResult copy = copyOutput(s.outRead.get(), s.file.get(), child, schedule.silenceLimitMs, cleared, sink);
+    if (sink) sink({});
     // Without any output the old listing is cut off all the same.
     if (!cleared && !emptyFile(s.file.get()) && copy.end != CopyEnd::WriteFailed)
         copy = {CopyEnd::WriteFailed, errno};

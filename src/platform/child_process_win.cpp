@@ -320,6 +320,7 @@ CaptureResult CapturedChild::finish(std::int32_t& exitCode, const WaitSchedule& 
     if (s.failed) return *s.failed;
     Child& child = *s.child;
     CopyResult copy = copyOutput(s.pipes.outRead.get(), s.file.get(), child, schedule.silenceLimitMs, sink);
+    if (sink) sink({});
     if (const DWORD error = s.file.close(); error != 0 && copy.end != CopyEnd::WriteFailed)
         copy = {CopyEnd::WriteFailed, error};
     if (copy.end == CopyEnd::WriteFailed) return {CaptureOutcome::WriteFailed, static_cast<int>(copy.error)};
