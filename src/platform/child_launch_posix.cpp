@@ -71,8 +71,8 @@ struct ChildLaunch {
 }  // namespace
 
 // vfork() holds this thread only until the child's exec, and the child does
-// no more than it must before it: posix_spawn() took twice as long to start
-// objdump (a stack mapped and unmapped, and more).
+// no more than it must before it: posix_spawn() held it about 0.65 ms
+// against 0.4 ms to start objdump (a stack mapped and unmapped, and more).
 int spawnChild(const std::string& program, const std::vector<std::string>& args, int stdinFd, int outFd, pid_t& pid) {
     std::vector<std::string> argvStrings{program};
     argvStrings.insert(argvStrings.end(), args.begin(), args.end());
