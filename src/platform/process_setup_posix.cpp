@@ -144,35 +144,41 @@ std::FILE* openForWriting(const std::string& path) {
 
 bool emptyFile(std::FILE* file) { return emptyFile(::fileno(file)); }
 
-bool emptyFile(int fd) {
+namespace {
+
+// Cuts the regular file open on `fd` to `length` when it holds anything
+// (`cut` then turns true); nothing else, a device or a FIFO, is touched.
+bool cutRegularFile(int fd, off_t length, bool& cut) {
+    cut = false;
     struct stat st {};
     if (::fstat(fd, &st) != 0) return false;
     if (!S_ISREG(st.st_mode) || st.st_size == 0) return true;
-    while (::ftruncate(fd, 0) != 0) {
+    while (::ftruncate(fd, length) != 0) {
         if (errno != EINTR) return false;
     }
+    cut = true;
     return true;
+}
+
+}  // namespace
+
+bool emptyFile(int fd) {
+    bool cut = false;
+    return cutRegularFile(fd, 0, cut);
 }
 
 bool clearForRewrite(std::FILE* file, bool& placeholder) { return clearForRewrite(::fileno(file), placeholder); }
 
 bool clearForRewrite(int fd, bool& placeholder) {
-    placeholder = false;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) return false;
-    if (!S_ISREG(st.st_mode) || st.st_size == 0) return true;
-    while (::ftruncate(fd, 1) != 0) {
-        if (errno != EINTR) return false;
-    }
+    if (!cutRegularFile(fd, 1, placeholder)) return false;
+    if (!placeholder) return true;
     ssize_t n;
     while ((n = ::pwrite(fd, "", 1, 0)) < 0 && errno == EINTR) {
     }
-    if (n != 1) {
-        if (n == 0) errno = EIO;
-        return false;
-    }
-    placeholder = true;
-    return true;
+    if (n == 1) return true;
+    if (n == 0) errno = EIO;
+    placeholder = false;
+    return false;
 }
 
 namespace {
