@@ -61,8 +61,7 @@ bool MapStream::create(const std::string& path) {
     file_ = platform::openForWriting(path);
     failed_ = false;
     oldContent_ = file_ != nullptr;
-    placeholder_ = false;
-    wroteAny_ = false;
+    unusedPlaceholder_ = false;
     // The MAP file is written in many short lines: a larger buffer means
     // fewer writes.
     if (file_ != nullptr) std::setvbuf(file_, nullptr, _IOFBF, kBufferSize);
@@ -72,12 +71,12 @@ bool MapStream::create(const std::string& path) {
 void MapStream::dropOldContent() {
     if (!oldContent_) return;
     oldContent_ = false;
-    if (!platform::clearForRewrite(file_, placeholder_)) failed_ = true;
+    if (!platform::clearForRewrite(file_, unusedPlaceholder_)) failed_ = true;
 }
 
 void MapStream::removeUnusedPlaceholder() {
-    if (!placeholder_ || wroteAny_) return;
-    placeholder_ = false;
+    if (!unusedPlaceholder_) return;
+    unusedPlaceholder_ = false;
     if (!platform::emptyFile(file_)) failed_ = true;
 }
 
@@ -95,7 +94,7 @@ bool MapStream::restart() {
     // What was written would stay in place under what follows: a failure
     // to be reported at the close.
     if (!seekTo(0) || !platform::emptyFile(file_)) failed_ = true;
-    placeholder_ = false;
+    unusedPlaceholder_ = false;
     return !failed_;
 }
 
@@ -107,7 +106,7 @@ void MapStream::write(std::string_view text) {
     if (file_ == nullptr) return;
     dropOldContent();
     if (text.empty()) return;
-    wroteAny_ = true;
+    unusedPlaceholder_ = false;
     if (writeUnlocked(text, file_) != text.size()) failed_ = true;
 }
 
@@ -130,7 +129,7 @@ void MapStream::printf(const char* format, ...) {
     dropOldContent();
     const int written = std::vfprintf(file_, format, args);
     if (written < 0) failed_ = true;
-    if (written > 0) wroteAny_ = true;
+    if (written > 0) unusedPlaceholder_ = false;
     va_end(args);
 }
 

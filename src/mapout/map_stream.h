@@ -76,14 +76,15 @@ private:
     static constexpr std::size_t kBufferSize = 1 << 16;
 
     // Before the close: a file that nothing was written to is left empty,
-    // without the placeholder byte of the cut.
+    // without the zero byte the cut left.
     void removeUnusedPlaceholder();
 
     std::FILE* file_ = nullptr;
     bool failed_ = false;
     bool oldContent_ = false;  // what the file held before create() is still there
-    bool placeholder_ = false;  // the old content's cut left a zero byte at the start
-    bool wroteAny_ = false;
+    // The old content's cut left a zero byte at the start, and nothing has
+    // been written since.
+    bool unusedPlaceholder_ = false;
     bool inMemory_ = false;
     TextBlocks memory_;
 };
