@@ -149,12 +149,15 @@ ListingFinish makeObjdumpListing(const ObjdumpCommand& command, const std::strin
 
 // objdump is started before the thread: nothing then stands between the
 // run's start and objdump's but what decides its command line.
-ListingJob::ListingJob(const ObjdumpCommand& command, const std::string& listingPath, const ListingMaker& maker)
-    : thread_([this, finish = maker(command, listingPath)] {
-          ListingReport report = finish(lines_);
-          lines_.finish();
-          report_.set_value(std::move(report));
-      }) {}
+ListingJob::ListingJob(const ObjdumpCommand& command, const std::string& listingPath, const ListingMaker& maker) {
+    std::promise<ListingReport> report;
+    report_ = report.get_future();
+    thread_ = std::thread([this, finish = maker(command, listingPath), report = std::move(report)]() mutable {
+        ListingReport made = finish(lines_);
+        lines_.finish();
+        report.set_value(std::move(made));
+    });
+}
 
 ListingJob::~ListingJob() {
     if (thread_.joinable()) thread_.join();
@@ -162,6 +165,6 @@ ListingJob::~ListingJob() {
 
 // The thread's end (objdump's handles let go, its stack handed back) is not
 // waited for here but at destruction, after the MAP file is written.
-ListingReport ListingJob::finish() { return reportReady_.get(); }
+ListingReport ListingJob::finish() { return report_.get(); }
 
 }  // namespace kestab

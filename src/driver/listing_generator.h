@@ -138,9 +138,8 @@ public:
     ListingReport finish();
 
 private:
-    std::promise<ListingReport> report_;
-    std::future<ListingReport> reportReady_ = report_.get_future();
-    ListingLines lines_;  // made before the thread and outlives it
+    std::future<ListingReport> report_;  // set by the thread
+    ListingLines lines_;                 // made before the thread and outlives it
     std::thread thread_;
 };
 
