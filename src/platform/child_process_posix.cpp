@@ -215,9 +215,11 @@ CopyResult copyOutput(int pipeRead, int file, const Child& child, int silenceLim
                 return {CopyEnd::OutputEnded};  // left to the wait, like the end
             }
             const auto size = static_cast<std::size_t>(n);
-            bool placeholder = false;  // overwritten by this first piece
-            if (!cleared && !clearForRewrite(file, placeholder)) return {CopyEnd::WriteFailed, errno};
-            cleared = true;
+            if (!cleared) {
+                bool placeholder = false;  // replaced by this first piece
+                if (!clearForRewrite(file, placeholder)) return {CopyEnd::WriteFailed, errno};
+                cleared = true;
+            }
             if (const int error = writeAll(file, buffer, size)) return {CopyEnd::WriteFailed, error};
             if (sink) sink(std::string_view(buffer, size));
             silentAt = nowMs() + silenceLimitMs;
