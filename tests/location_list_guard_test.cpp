@@ -2,11 +2,13 @@
 // followed from hand-made units to their end, or to where they run past
 // their section.
 #include "elf/location_list_guard.h"
+#include "elf/unit_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace kestab::test {
@@ -162,6 +164,48 @@ TEST(LocationListGuard, DiesWithoutListsArePassedOverByTheirOwnUnitsSizes) {
     sections.abbrev = abbrev;
     sections.loc = loc;
     EXPECT_EQ(elf::listRunningPastItsSection(sections), ListSection::loc);
+}
+
+// Abbreviations found by code in any order the table gives them, numbered
+// densely or not; of a code given twice, the first counts.
+TEST(AbbreviationTable, CodesAreFoundInAnyOrderAndTheFirstOfTwinsCounts) {
+    struct Lookup {
+        std::uint64_t code;
+        bool found;
+        std::vector<std::uint64_t> names;  // of its attributes
+    };
+    struct Case {
+        const char* name;
+        Bytes abbrev;
+        std::vector<Lookup> lookups;
+    };
+    const Case cases[] = {
+        {"rising, dense",
+         {1, 0x11, 1, 0x03, 0x08, 0x25, 0x08, 0, 0, 2, 0x34, 0, 0x02, 0x18, 0, 0, 3, 0x24, 0, 0, 0, 0},
+         {{1, true, {0x03, 0x25}}, {2, true, {0x02}}, {3, true, {}}, {4, false, {}}, {0, false, {}}}},
+        {"rising, with gaps",
+         {1, 0x11, 1, 0x03, 0x08, 0, 0, 7, 0x34, 0, 0x02, 0x18, 0, 0, 0},
+         {{7, true, {0x02}}, {2, false, {}}, {8, false, {}}}},
+        {"out of order, a code twice",
+         {2, 0x34, 0, 0x02, 0x18, 0, 0, 1, 0x11, 1, 0x03, 0x08, 0, 0, 2, 0x34, 0, 0x49, 0x13, 0, 0, 0},
+         {{1, true, {0x03}}, {2, true, {0x02}}, {3, false, {}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        elf::AbbrevTable table;
+        ASSERT_TRUE(elf::readAbbrevTable(c.abbrev, 0, false, table));
+        for (const Lookup& lookup : c.lookups) {
+            std::span<const elf::AbbrevAttribute> attributes;
+            ASSERT_EQ(table.find(lookup.code, attributes), lookup.found) << lookup.code;
+            std::vector<std::uint64_t> names;
+            for (const elf::AbbrevAttribute& declared : attributes) names.push_back(declared.name);
+            if (lookup.found) {
+                EXPECT_EQ(names, lookup.names) << lookup.code;
+            }
+        }
+    }
+    elf::AbbrevTable cut;
+    EXPECT_FALSE(elf::readAbbrevTable(Bytes{1, 0x11, 0, 0x03}, 0, false, cut));
 }
 
 }  // namespace

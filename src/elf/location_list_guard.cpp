@@ -2,7 +2,7 @@
 
 #include <cstdint>
 #include <map>
-#include <unordered_set>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -31,22 +31,27 @@ public:
 
     // Whether the list at `offset` of .debug_loc (loclists false) or
     // .debug_loclists ends inside; true when that section is not there.
+    // `addressSize` is 1 to 8.
     bool endsInside(bool loclists, std::uint64_t offset, std::uint64_t addressSize) {
         const std::optional<Bytes>& data = loclists ? sections_.loclists : sections_.loc;
         if (!data) return true;
         ByteReader in(*data, sections_.bigEndian);
         if (!in.seek(offset)) return false;
-        const std::uint64_t tag = (addressSize << 1) | (loclists ? 1u : 0u);
-        std::vector<std::uint64_t> visited;
+        // One byte per offset in the section (and its end), a bit per
+        // address size: no allocation per entry however many lists there are.
+        std::vector<std::uint8_t>& reached = reachesEnd_[loclists ? 1 : 0];
+        if (reached.empty()) reached.resize(data->size() + 1);
+        const auto sizeBit = static_cast<std::uint8_t>(1u << (addressSize - 1));
+        visited_.clear();
         for (;;) {
-            const std::uint64_t key = (static_cast<std::uint64_t>(in.position()) << 5) | tag;
-            if (reachEnd_.count(key) != 0) break;
-            visited.push_back(key);
+            const std::size_t at = in.position();
+            if ((reached[at] & sizeBit) != 0) break;
+            visited_.push_back(at);
             const Step step = loclists ? loclistsEntry(in, addressSize) : locEntry(in, addressSize);
             if (step == Step::past) return false;
             if (step != Step::next) break;
         }
-        reachEnd_.insert(visited.begin(), visited.end());
+        for (const std::size_t at : visited_) reached[at] |= sizeBit;
         return true;
     }
 
@@ -81,7 +86,8 @@ private:
     }
 
     const LocationSections& sections_;
-    std::unordered_set<std::uint64_t> reachEnd_;
+    std::vector<std::uint8_t> reachesEnd_[2];  // .debug_loc, .debug_loclists
+    std::vector<std::size_t> visited_;
 };
 
 bool namesList(const AbbrevAttribute& declared) {
@@ -95,10 +101,10 @@ struct DieStep {
     std::uint64_t skip = 0;                     // bytes passed over first
     const AbbrevAttribute* declared = nullptr;  // then this one read, if any
 };
-using DiePlan = std::vector<DieStep>;
+using DiePlan = std::span<const DieStep>;
 
-DiePlan planFor(const std::vector<AbbrevAttribute>& attributes, const Unit& unit) {
-    DiePlan plan;
+// Appends the plan for `attributes` to `steps`.
+void planFor(std::span<const AbbrevAttribute> attributes, const Unit& unit, std::vector<DieStep>& steps) {
     std::uint64_t skip = 0;
     for (const AbbrevAttribute& declared : attributes) {
         std::uint64_t size = 0;
@@ -106,18 +112,18 @@ DiePlan planFor(const std::vector<AbbrevAttribute>& attributes, const Unit& unit
             skip += size;
             continue;
         }
-        plan.push_back(DieStep{skip, &declared});
+        steps.push_back(DieStep{skip, &declared});
         skip = 0;
     }
-    if (skip != 0) plan.push_back(DieStep{skip, nullptr});
-    return plan;
+    if (skip != 0) steps.push_back(DieStep{skip, nullptr});
 }
 
 // An abbreviation table with the plans made for it, for units of one shape
 // (the sizes of some forms depend on the unit's version, address size and
 // offset size). Plans are made as their codes are met, so a DIE costs at
 // most one plan whatever the table's size; codes beyond the small ones that
-// producers use get theirs made anew at each DIE.
+// producers use get theirs made anew at each DIE. All plans of a table
+// share one array.
 class AbbrevPlans {
 public:
     explicit AbbrevPlans(AbbrevTable table) : table_(std::move(table)) {}
@@ -129,29 +135,44 @@ public:
             return;
         unit_ = unit;
         planned_.clear();
+        steps_.clear();
     }
 
-    // The plan for `code`, valid until the next call; null when the table
+    // The plan for `code`, valid until the next call; false when the table
     // has no such code.
-    const DiePlan* plan(std::uint64_t code) {
-        if (code < planned_.size() && planned_[code]) return &*planned_[code];
-        const auto found = table_.find(code);
-        if (found == table_.end()) return nullptr;
+    bool plan(std::uint64_t code, DiePlan& plan) {
+        if (code < planned_.size() && planned_[code].made) {
+            plan = DiePlan(steps_).subspan(planned_[code].first, planned_[code].count);
+            return true;
+        }
+        std::span<const AbbrevAttribute> attributes;
+        if (!table_.find(code, attributes)) return false;
         if (code >= kPlannedCodes) {
-            scratch_ = planFor(found->second, unit_);
-            return &scratch_;
+            scratch_.clear();
+            planFor(attributes, unit_, scratch_);
+            plan = scratch_;
+            return true;
         }
         if (code >= planned_.size()) planned_.resize(code + 1);
-        planned_[code] = planFor(found->second, unit_);
-        return &*planned_[code];
+        const std::size_t first = steps_.size();
+        planFor(attributes, unit_, steps_);
+        planned_[code] = Planned{true, first, steps_.size() - first};
+        plan = DiePlan(steps_).subspan(first);
+        return true;
     }
 
 private:
     static constexpr std::uint64_t kPlannedCodes = 4096;
+    struct Planned {
+        bool made = false;
+        std::size_t first = 0;  // in steps_
+        std::size_t count = 0;
+    };
     AbbrevTable table_;
     Unit unit_;  // version 0 until the first unit
-    std::vector<std::optional<DiePlan>> planned_;
-    DiePlan scratch_;
+    std::vector<Planned> planned_;
+    std::vector<DieStep> steps_;
+    std::vector<DieStep> scratch_;
 };
 
 // Follows the location lists of one unit's DIEs; false at the first list
@@ -166,9 +187,9 @@ bool unitListsEndInside(const Unit& unit, AbbrevPlans& abbrevs, const LocationSe
         std::uint64_t code = 0;
         if (!in.readLeb(code)) return true;
         if (code == 0) continue;
-        const DiePlan* plan = abbrevs.plan(code);
-        if (plan == nullptr) return true;
-        for (const DieStep& step : *plan) {
+        DiePlan plan;
+        if (!abbrevs.plan(code, plan)) return true;
+        for (const DieStep& step : plan) {
             if (!in.advance(step.skip)) return true;
             if (step.declared == nullptr) continue;
             const AbbrevAttribute& declared = *step.declared;

@@ -1,5 +1,7 @@
 #include "elf/unit_reader.h"
 
+#include <algorithm>
+
 namespace kestab::elf {
 
 namespace {
@@ -63,25 +65,53 @@ bool readUnitHeader(ByteReader& in, Unit& unit) {
     return unit.addressSize >= 1 && unit.addressSize <= 8 && unit.diesStart <= unit.end;
 }
 
+void AbbrevTable::endAbbreviation(std::uint64_t code) {
+    if (!entries_.empty() && code <= entries_.back().code) increasing_ = false;
+    entries_.push_back(Entry{code, ended_, attributes_.size() - ended_});
+    ended_ = attributes_.size();
+}
+
+void AbbrevTable::finish() {
+    // In code order; of a code given twice, the first stays in front.
+    if (!increasing_)
+        std::stable_sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.code < b.code; });
+}
+
+bool AbbrevTable::find(std::uint64_t code, std::span<const AbbrevAttribute>& attributes) const {
+    // Producers number their abbreviations 1, 2, 3, ...
+    const Entry* entry = nullptr;
+    if (increasing_ && code != 0 && code <= entries_.size() && entries_[code - 1].code == code) {
+        entry = &entries_[code - 1];
+    } else {
+        const auto at = std::lower_bound(entries_.begin(), entries_.end(), code,
+                                         [](const Entry& e, std::uint64_t c) { return e.code < c; });
+        if (at == entries_.end() || at->code != code) return false;
+        entry = &*at;
+    }
+    attributes = std::span<const AbbrevAttribute>(attributes_).subspan(entry->first, entry->count);
+    return true;
+}
+
 bool readAbbrevTable(std::span<const unsigned char> abbrev, std::uint64_t offset, bool bigEndian, AbbrevTable& table) {
     ByteReader in(abbrev, bigEndian);
     if (!in.seek(offset)) return false;
     for (;;) {
         std::uint64_t code = 0, tag = 0, children = 0;
         if (!in.readLeb(code)) return false;
-        if (code == 0) return true;
+        if (code == 0) break;
         if (!in.readLeb(tag) || !in.read(1, children)) return false;
-        std::vector<AbbrevAttribute> attributes;
         for (;;) {
             AbbrevAttribute declared;
             if (!in.readLeb(declared.name) || !in.readLeb(declared.form)) return false;
             if (declared.name == 0 && declared.form == 0) break;
             std::uint64_t constant = 0;
             if (declared.form == kImplicitConst && !in.readLeb(constant)) return false;
-            attributes.push_back(declared);
+            table.addAttribute(declared);
         }
-        table.emplace(code, std::move(attributes));
+        table.endAbbreviation(code);
     }
+    table.finish();
+    return true;
 }
 
 bool readValue(ByteReader& in, std::uint64_t& form, const Unit& unit, std::uint64_t& value) {

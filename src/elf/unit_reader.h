@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <unordered_map>
 #include <vector>
 
 #include "elf/byte_reader.h"
@@ -32,8 +31,32 @@ struct AbbrevAttribute {
     std::uint64_t name = 0;
     std::uint64_t form = 0;
 };
-// By abbreviation code.
-using AbbrevTable = std::unordered_map<std::uint64_t, std::vector<AbbrevAttribute>>;
+
+// One abbreviation table, in two arrays instead of an allocation per
+// abbreviation: a unit's walk reads one table for every unit of an image.
+class AbbrevTable {
+public:
+    // Adds the abbreviation `code` with the attributes added since the last
+    // call; a code given twice keeps its first attributes.
+    void addAttribute(const AbbrevAttribute& declared) { attributes_.push_back(declared); }
+    void endAbbreviation(std::uint64_t code);
+    // Called once all abbreviations are in, before the first find().
+    void finish();
+
+    // The attributes of `code`; false when the table has no such code.
+    bool find(std::uint64_t code, std::span<const AbbrevAttribute>& attributes) const;
+
+private:
+    struct Entry {
+        std::uint64_t code;
+        std::size_t first;  // in attributes_
+        std::size_t count;
+    };
+    std::vector<Entry> entries_;  // by code once the table is complete
+    std::vector<AbbrevAttribute> attributes_;
+    std::size_t ended_ = 0;  // attributes that belong to an abbreviation
+    bool increasing_ = true;  // codes came in rising order
+};
 
 // The header of the unit at the reader's position (version 2 to 5, address
 // size 1 to 8), the reader left at its first DIE. False when it cannot be
