@@ -1,6 +1,7 @@
 #include "symbols/die_collector.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,7 @@ public:
 private:
     bool walkUnit(const Die& unit, bool linkTime);
     void walkDieChain(const Die& root, const dw::Scope& unitScope);
-    dw::Scope processDie(const Die& die, const dw::Scope& enclosing);
+    dw::Scope processDie(const Die& die, std::optional<Dwarf_Off> offset, const dw::Scope& enclosing);
     void processSubrange(const AttributeList& attrs);
     void processType(Dwarf_Half tag, std::uint32_t dieOffset, const AttributeList& attrs);
     void processAlias(std::uint32_t dieOffset, const AttributeList& attrs);
@@ -110,7 +111,7 @@ void DieCollector::walkDieChain(const Die& root, const dw::Scope& unitScope) {
         return false;
     };
     std::vector<Level> levels;
-    levels.push_back(Level{Die(), false, processDie(root, unitScope)});
+    levels.push_back(Level{Die(), false, processDie(root, std::nullopt, unitScope)});
     while (!levels.empty()) {
         Level& level = levels.back();
         const Die& die = level.owned ? level.owned : root;
@@ -119,7 +120,7 @@ void DieCollector::walkDieChain(const Die& root, const dw::Scope& unitScope) {
             level.childrenDone = true;
             if (die.child(next, dw::onError("dwarf_child:  (%ld)  (%ld)")).ok()) {
                 if (!follows(next, "dwarf_child")) return;
-                dw::Scope inner = processDie(next, level.inner);
+                dw::Scope inner = processDie(next, lastOffset, level.inner);
                 levels.push_back(Level{std::move(next), false, std::move(inner)});
                 continue;
             }
@@ -128,17 +129,18 @@ void DieCollector::walkDieChain(const Die& root, const dw::Scope& unitScope) {
         levels.pop_back();
         if (hasSibling) {
             if (!follows(next, "dwarf_siblingof")) return;
-            dw::Scope inner = processDie(next, levels.empty() ? unitScope : levels.back().inner);
+            dw::Scope inner = processDie(next, lastOffset, levels.empty() ? unitScope : levels.back().inner);
             levels.push_back(Level{std::move(next), false, std::move(inner)});
         }
     }
 }
 
-dw::Scope DieCollector::processDie(const Die& die, const dw::Scope& enclosing) {
+// `offset` is the DIE's offset when the walk has already asked for it.
+dw::Scope DieCollector::processDie(const Die& die, std::optional<Dwarf_Off> offset, const dw::Scope& enclosing) {
     Dwarf_Half tag = 0;
     die.tag(tag, dw::unlessOk("accessing tag of die! (%ld) (%ld)"));
-    Dwarf_Off sectionOffset = 0;
-    die.offset(sectionOffset, dw::unlessOk("dwarf_dieoffset (%ld) (%ld)"));
+    Dwarf_Off sectionOffset = offset.value_or(0);
+    if (!offset) die.offset(sectionOffset, dw::unlessOk("dwarf_dieoffset (%ld) (%ld)"));
     Dwarf_Off unitOffset = 0;
     die.unitOffset(unitOffset, dw::unlessOk("dwarf_die_CU_offset (%ld) (%ld)"));
 
