@@ -94,7 +94,8 @@ ImageReading readImage(DebugReader& reader, int imageFd, MapModel& model, const 
     ImageReading reading;
     reader.open(imageFd, &reading.readerMessages, platform::warmHeap);
     model.reserveForImage(reader.debugSectionBytes());
-    reading.collected = collectCompilationUnits(reader, model, CollectOptions{libraryDir, platform::fileExists});
+    reading.collected =
+        collectCompilationUnits(reader, model, CollectOptions{libraryDir, platform::fileExists, platform::warmHeapGrowth});
     if (!reading.collected) return reading;
     TypeResolver::run(model);
     // The type rows only serve to resolve the symbols' types: their room is

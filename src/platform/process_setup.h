@@ -25,10 +25,14 @@ void prepareProcess();
 // Makes the heap ready for reading an image whose DWARF sections hold
 // `debugBytes` bytes: about three times that is faulted in at once (one
 // call instead of a fault per page, each of which costs the kernel more
-// than anything else it does for a run) and the heap's free end keeps that
-// much when memory is freed, until endHeapWarmup(). (glibc on Linux; a
-// no-op elsewhere.)
+// than anything else it does for a run), and nothing freed is handed back
+// to the system until endHeapWarmup(). (glibc on Linux; a no-op elsewhere.)
 void warmHeap(std::uint64_t debugBytes);
+// Faults in at once what the heap has grown by since warmHeap() or the last
+// call, for the pauses between pieces of the reading (the image's units):
+// reading some images takes more than the part faulted in beforehand. The
+// heap grows in small steps meanwhile, so little of it waits unused.
+void warmHeapGrowth();
 // From here on, the heap's free end is handed back as usual again.
 void endHeapWarmup();
 

@@ -22,8 +22,15 @@ namespace {
 #ifdef __GLIBC__
 // Blocks above this size get mappings of their own (see prepareProcess).
 constexpr int kMmapThreshold = 1 << 20;
-// glibc's own amount of free memory kept at the heap's end.
+// glibc's own amount of free memory kept at the heap's end, and the free
+// end it hands back.
 constexpr int kDefaultTopPad = 128 * 1024;
+constexpr int kDefaultTrimThreshold = 128 * 1024;
+// How much the heap grows by, beyond what a request needs, while an image is
+// read: what warmHeapGrowth() faults in beyond what is used at once.
+constexpr int kWarmTopPad = 256 * 1024;
+// The end of the heap faulted in so far while an image is read; 0 outside.
+std::uintptr_t warmEnd = 0;
 #endif
 
 }  // namespace
@@ -66,16 +73,37 @@ void warmHeap(std::uint64_t debugBytes) {
     // Kernels before 5.14 refuse the advice; the pages are then faulted in
     // one by one as before.
     if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
-    ::mallopt(M_TOP_PAD, static_cast<int>(bytes));
+    // The block's pages stay at the heap's end when it is freed, and
+    // whatever is freed later stays too, so nothing faulted in is handed
+    // back; the heap then grows in small steps, which warmHeapGrowth()
+    // follows.
+    ::mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    ::mallopt(M_TOP_PAD, kWarmTopPad);
     std::free(block);
+    // Only a block at the end of the heap proper (not one mapped on its own)
+    // tells where the heap's growth begins.
+    if (to > from && to <= reinterpret_cast<std::uintptr_t>(::sbrk(0))) warmEnd = to;
 #else
     (void)debugBytes;
 #endif
 }
 
+void warmHeapGrowth() {
+#if defined(__GLIBC__) && defined(MADV_POPULATE_WRITE)
+    if (warmEnd == 0) return;
+    // The C library keeps the heap's end: no system call.
+    const auto end = reinterpret_cast<std::uintptr_t>(::sbrk(0));
+    if (end <= warmEnd) return;
+    ::madvise(reinterpret_cast<void*>(warmEnd), end - warmEnd, MADV_POPULATE_WRITE);
+    warmEnd = end;
+#endif
+}
+
 void endHeapWarmup() {
 #ifdef __GLIBC__
+    warmEnd = 0;
     ::mallopt(M_TOP_PAD, kDefaultTopPad);
+    ::mallopt(M_TRIM_THRESHOLD, kDefaultTrimThreshold);
 #endif
 }
 

@@ -25,6 +25,7 @@ void prepareProcess() {
 }
 
 void warmHeap(std::uint64_t) {}
+void warmHeapGrowth() {}
 void endHeapWarmup() {}
 void keepFreedMemory() {}
 

@@ -63,7 +63,9 @@ bool DieCollector::run() {
             linkTimeUnits.push_back(offset);
             return true;
         }
-        return walkUnit(unit, false);
+        const bool ok = walkUnit(unit, false);
+        if (options_.betweenUnits != nullptr) options_.betweenUnits();
+        return ok;
     });
     if (!walked) return false;
     for (const Dwarf_Off offset : linkTimeUnits) {

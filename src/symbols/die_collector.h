@@ -17,6 +17,8 @@ struct CollectOptions {
     std::string libraryDir;
     // The existence probe: directory text and name joined.
     ExistenceProbe fileExists;
+    // Called after each unit's walk, when given.
+    void (*betweenUnits)() = nullptr;
 };
 
 // Walks every compilation unit depth-first. False when the unit iteration
