@@ -63,9 +63,7 @@ bool DieCollector::run() {
             linkTimeUnits.push_back(offset);
             return true;
         }
-        const bool ok = walkUnit(unit, false);
-        if (options_.betweenUnits != nullptr) options_.betweenUnits();
-        return ok;
+        return walkUnit(unit, false);
     });
     if (!walked) return false;
     for (const Dwarf_Off offset : linkTimeUnits) {
@@ -82,6 +80,7 @@ bool DieCollector::walkUnit(const Die& unit, bool linkTime) {
     dw::Scope unitScope;
     unitScope.linkTime = linkTime;
     walkDieChain(unit, unitScope);
+    if (options_.betweenUnits != nullptr) options_.betweenUnits();
     return true;
 }
 
