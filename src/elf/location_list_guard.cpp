@@ -37,21 +37,21 @@ public:
         if (!data) return true;
         ByteReader in(*data, sections_.bigEndian);
         if (!in.seek(offset)) return false;
-        // One byte per offset in the section (and its end), a bit per
-        // address size: no allocation per entry however many lists there are.
-        std::vector<std::uint8_t>& reached = reachesEnd_[loclists ? 1 : 0];
+        // A bit per offset in the section (and its end), for each section
+        // and address size met: no allocation per entry however many lists
+        // there are.
+        std::vector<bool>& reached = reachesEnd_[loclists ? 1 : 0][addressSize - 1];
         if (reached.empty()) reached.resize(data->size() + 1);
-        const auto sizeBit = static_cast<std::uint8_t>(1u << (addressSize - 1));
         visited_.clear();
         for (;;) {
             const std::size_t at = in.position();
-            if ((reached[at] & sizeBit) != 0) break;
+            if (reached[at]) break;
             visited_.push_back(at);
             const Step step = loclists ? loclistsEntry(in, addressSize) : locEntry(in, addressSize);
             if (step == Step::past) return false;
             if (step != Step::next) break;
         }
-        for (const std::size_t at : visited_) reached[at] |= sizeBit;
+        for (const std::size_t at : visited_) reached[at] = true;
         return true;
     }
 
@@ -86,7 +86,7 @@ private:
     }
 
     const LocationSections& sections_;
-    std::vector<std::uint8_t> reachesEnd_[2];  // .debug_loc, .debug_loclists
+    std::vector<bool> reachesEnd_[2][8];  // .debug_loc, .debug_loclists; address size 1 to 8
     std::vector<std::size_t> visited_;
 };
 
