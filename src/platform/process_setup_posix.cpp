@@ -26,6 +26,8 @@ constexpr int kMmapThreshold = 1 << 20;
 // end it hands back.
 constexpr int kDefaultTopPad = 128 * 1024;
 constexpr int kDefaultTrimThreshold = 128 * 1024;
+// A free end no heap reaches: nothing is handed back.
+constexpr int kNeverTrim = 1 << 30;
 // How much the heap grows by, beyond what a request needs, while an image is
 // read: what warmHeapGrowth() faults in beyond what is used at once.
 constexpr int kWarmTopPad = 256 * 1024;
@@ -77,7 +79,7 @@ void warmHeap(std::uint64_t debugBytes) {
     // whatever is freed later stays too, so nothing faulted in is handed
     // back; the heap then grows in small steps, which warmHeapGrowth()
     // follows.
-    ::mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    ::mallopt(M_TRIM_THRESHOLD, kNeverTrim);
     ::mallopt(M_TOP_PAD, kWarmTopPad);
     std::free(block);
     // Only a block at the end of the heap proper (not one mapped on its own)
@@ -109,7 +111,7 @@ void endHeapWarmup() {
 
 void keepFreedMemory() {
 #ifdef __GLIBC__
-    ::mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    ::mallopt(M_TRIM_THRESHOLD, kNeverTrim);
 #endif
 }
 
