@@ -2,15 +2,12 @@
 // (walked last) among them, is followed by the pause the run uses.
 #include "symbols/die_collector.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <string>
 #include <string_view>
 
-#include "dwarf/debug_reader.h"
-#include "support/test_support.h"
+#include "support/fixture_reader.h"
 #include "tables/map_model.h"
 
 namespace kestab {
@@ -21,19 +18,13 @@ void countPause() { ++pauses; }
 
 TEST(DieCollector, PausesAfterEveryUnitLinkTimeUnitsToo) {
     // Four units from the sources and one link-time unit.
-    const int fd = ::open(test::fixturePath("gcc/sensor-lto.tmp").c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
-    {
-        DebugReader reader;
-        std::string held;
-        ASSERT_TRUE(reader.open(fd, &held)) << held;
-        MapModel model;
-        pauses = 0;
-        const CollectOptions options{"", [](std::string_view, std::string_view) { return false; }, countPause};
-        EXPECT_TRUE(collectCompilationUnits(reader, model, options));
-        EXPECT_EQ(pauses, 5);
-    }
-    ::close(fd);
+    test::FixtureReader image("gcc/sensor-lto.tmp");
+    ASSERT_TRUE(image.opened()) << image.said();
+    MapModel model;
+    pauses = 0;
+    const CollectOptions options{"", [](std::string_view, std::string_view) { return false; }, countPause};
+    EXPECT_TRUE(collectCompilationUnits(image.reader(), model, options));
+    EXPECT_EQ(pauses, 5);
 }
 
 }  // namespace

@@ -2,15 +2,13 @@
 // .debug_frame rows: the one covering the largest part of the function,
 // ties the earliest. The whole path through libdwarf is covered by the
 // frame_arm and frame_thumb end-to-end cases.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "dwarf/reader_handles.h"
-#include "support/test_support.h"
+#include "support/fixture_reader.h"
 #include "symbols/frame_base.h"
 #include "symbols/removed_function.h"
 
@@ -145,29 +143,23 @@ namespace {
 // accumulate() at 0x8000..0x808c, as readelf --debug-dump=frames-interp
 // shows them: each row ends where the next begins, the last at the FDE's end.
 TEST(FdeListOnImage, GivesEachCfaRowWithItsRange) {
-    const int fd = ::open(test::fixturePath("gcc/frame_thumb.tmp").c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
-    {
-        DebugReader reader;
-        std::string held;
-        ASSERT_TRUE(reader.open(fd, &held)) << held;
-        FdeList fdes(reader.handles().dbg.get());
-        const std::vector<CfaRow> rows = fdes.cfaRowsAt(0x8040);
-        ASSERT_EQ(rows.size(), 4u);
-        const std::uint64_t starts[] = {0x8000, 0x8002, 0x8004, 0x8006};
-        const std::uint64_t ends[] = {0x8002, 0x8004, 0x8006, 0x808c};
-        const std::int64_t regs[] = {13, 13, 13, 7};
-        const std::int64_t offsets[] = {0, 8, 24, 24};
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            EXPECT_EQ(rows[i].span.low, starts[i]) << i;
-            EXPECT_EQ(rows[i].span.high, ends[i]) << i;
-            EXPECT_TRUE(rows[i].registerPlusOffset) << i;
-            EXPECT_EQ(rows[i].reg, regs[i]) << i;
-            EXPECT_EQ(rows[i].offset, offsets[i]) << i;
-        }
-        EXPECT_TRUE(fdes.cfaRowsAt(0x7000).empty());
+    test::FixtureReader image("gcc/frame_thumb.tmp");
+    ASSERT_TRUE(image.opened()) << image.said();
+    FdeList fdes(image.reader().handles().dbg.get());
+    const std::vector<CfaRow> rows = fdes.cfaRowsAt(0x8040);
+    ASSERT_EQ(rows.size(), 4u);
+    const std::uint64_t starts[] = {0x8000, 0x8002, 0x8004, 0x8006};
+    const std::uint64_t ends[] = {0x8002, 0x8004, 0x8006, 0x808c};
+    const std::int64_t regs[] = {13, 13, 13, 7};
+    const std::int64_t offsets[] = {0, 8, 24, 24};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].span.low, starts[i]) << i;
+        EXPECT_EQ(rows[i].span.high, ends[i]) << i;
+        EXPECT_TRUE(rows[i].registerPlusOffset) << i;
+        EXPECT_EQ(rows[i].reg, regs[i]) << i;
+        EXPECT_EQ(rows[i].offset, offsets[i]) << i;
     }
-    ::close(fd);
+    EXPECT_TRUE(fdes.cfaRowsAt(0x7000).empty());
 }
 
 }  // namespace
