@@ -54,6 +54,24 @@ Answer Attribute::reference(std::uint32_t& offset, const Report& report) const {
     return answer;
 }
 
+Answer Attribute::block(Dwarf_Half form, std::span<const unsigned char>& bytes) const {
+    if (form == DW_FORM_exprloc) {
+        Dwarf_Unsigned length = 0;
+        Dwarf_Ptr data = nullptr;
+        const Answer answer = ask(dbg_, [&](Dwarf_Error* err) { return dwarf_formexprloc(raw_, &length, &data, err); });
+        if (answer.ok()) bytes = {static_cast<const unsigned char*>(data), static_cast<std::size_t>(length)};
+        return answer;
+    }
+    if (form != DW_FORM_block1 && form != DW_FORM_block2 && form != DW_FORM_block4 && form != DW_FORM_block)
+        return Answer{DW_DLV_NO_ENTRY, 0, {}};
+    Dwarf_Block* raw = nullptr;
+    const Answer answer = ask(dbg_, [&](Dwarf_Error* err) { return dwarf_formblock(raw_, &raw, err); });
+    const BlockOwner owned(dbg_, answer.ok() ? raw : nullptr);
+    if (answer.ok())
+        bytes = {static_cast<const unsigned char*>(raw->bl_data), static_cast<std::size_t>(raw->bl_len)};
+    return answer;
+}
+
 AttributeList& AttributeList::operator=(AttributeList&& other) noexcept {
     if (this != &other) {
         reset();

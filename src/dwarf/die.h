@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,6 +40,9 @@ public:
     // The .debug_info offset a reference names, unit-local or global, cut
     // to its low 32 bits.
     Answer reference(std::uint32_t& offset, const Report& report = {}) const;
+    // The bytes of a DW_FORM_exprloc or DW_FORM_block* value (`form`), where
+    // they stand in the section; no entry for any other form.
+    Answer block(Dwarf_Half form, std::span<const unsigned char>& bytes) const;
 
     Dwarf_Debug debug() const { return dbg_; }
     Dwarf_Attribute get() const { return raw_; }

@@ -1,8 +1,17 @@
 #include "dwarf/dwarf_access.h"
 
+#include <bit>
 #include <cstdio>
 
 namespace kestab::dw {
+
+bool imageBigEndian(Dwarf_Debug dbg) {
+    const unsigned char in[2] = {1, 2};
+    unsigned char out[2] = {};
+    dwarf_get_endian_copy_function(dbg)(out, in, 2);
+    const bool swapped = out[0] == 2;
+    return swapped != (std::endian::native == std::endian::big);
+}
 
 namespace detail {
 void messageFormatDoesNotFitItsValues() {}

@@ -161,6 +161,10 @@ Answer ask(Dwarf_Debug dbg, const Report& report, Call&& call) {
     return answer;
 }
 
+// Whether the image's byte order is big-endian: libdwarf's copy function
+// turns the bytes of a value into the host's order.
+bool imageBigEndian(Dwarf_Debug dbg);
+
 // Steps the reader's unit iteration to the next unit header. After it has
 // answered no entry, the next call starts again at the first unit.
 Answer nextUnitHeader(Dwarf_Debug dbg, const Report& report = {});
@@ -200,11 +204,13 @@ inline void releaseDie(Dwarf_Debug, Dwarf_Die die) { dwarf_dealloc_die(die); }
 inline void releaseString(Dwarf_Debug dbg, char* string) { dwarf_dealloc(dbg, string, DW_DLA_STRING); }
 inline void releaseLineContext(Dwarf_Debug, Dwarf_Line_Context context) { dwarf_srclines_dealloc_b(context); }
 inline void releaseLocHead(Dwarf_Debug, Dwarf_Loc_Head_c head) { deallocLocHead(head); }
+inline void releaseBlock(Dwarf_Debug dbg, Dwarf_Block* block) { dwarf_dealloc(dbg, block, DW_DLA_BLOCK); }
 
 using DieOwner = Owner<Dwarf_Die, releaseDie>;
 using StringOwner = Owner<char*, releaseString>;
 using LineContextOwner = Owner<Dwarf_Line_Context, releaseLineContext>;
 using LocHeadOwner = Owner<Dwarf_Loc_Head_c, releaseLocHead>;
+using BlockOwner = Owner<Dwarf_Block*, releaseBlock>;
 
 inline int finishDebug(Dwarf_Debug dbg) { return finishReader(dbg); }
 

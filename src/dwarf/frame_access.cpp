@@ -1,7 +1,6 @@
 #include "dwarf/frame_access.h"
 
 #include <algorithm>
-#include <bit>
 #include <tuple>
 #include <type_traits>
 
@@ -45,16 +44,6 @@ std::vector<LocEntry> readLocEntries(Dwarf_Debug dbg, Dwarf_Loc_Head_c head, Dwa
         entries.push_back(out);
     }
     return entries;
-}
-
-// Whether the image's byte order is big-endian: libdwarf's copy function
-// turns the bytes of a value into the host's order.
-bool imageBigEndian(Dwarf_Debug dbg) {
-    const unsigned char in[2] = {1, 2};
-    unsigned char out[2] = {};
-    dwarf_get_endian_copy_function(dbg)(out, in, 2);
-    const bool swapped = out[0] == 2;
-    return swapped != (std::endian::native == std::endian::big);
 }
 
 // The register numbers libdwarf's frame rules take, 0 to the count less
