@@ -124,5 +124,45 @@ INSTANTIATE_TEST_SUITE_P(
                       OperationCase{"LebCutOff", {0x7b, 0x80}, std::nullopt, 0}),
     [](const ::testing::TestParamInfo<OperationCase>& p) { return p.param.name; });
 
+struct CleanCase {
+    const char* name;
+    Bytes expression;
+    unsigned addressSize;
+    bool clean;
+};
+
+void PrintTo(const CleanCase& c, std::ostream* os) { *os << c.name; }
+
+class ExpressionReadsCleanly : public ::testing::TestWithParam<CleanCase> {};
+
+TEST_P(ExpressionReadsCleanly, OnlyPlainOperationsThatEndWithTheExpression) {
+    const CleanCase& c = GetParam();
+    EXPECT_EQ(expressionReadsCleanly(c.expression, c.addressSize), c.clean);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LocationLists, ExpressionReadsCleanly,
+    ::testing::Values(
+        CleanCase{"Empty", {}, 4, true},
+        CleanCase{"FrameBase", {0x91, 0x6c}, 4, true},
+        CleanCase{"Address", {0x03, 0xa8, 0x93, 0x00, 0x00}, 4, true},
+        CleanCase{"AddressOfEightBytes", {0x03, 1, 2, 3, 4, 5, 6, 7, 8}, 8, true},
+        CleanCase{"AddressOfAnOddSize", {0x03, 0xa8, 0x93}, 2, false},
+        CleanCase{"AddressCutOff", {0x03, 0xa8, 0x93, 0x00}, 4, false},
+        CleanCase{"BaseRegisterThenDeref", {0x7b, 0x74, 0x06}, 4, true},
+        CleanCase{"Pieces", {0x50, 0x93, 0x04, 0x51, 0x93, 0x04}, 4, true},
+        CleanCase{"ConstantsAndStackValue", {0x08, 0xff, 0x0a, 1, 2, 0x0c, 1, 2, 3, 4, 0x10, 0x80, 0x01, 0x22, 0x9f},
+                  4, true},
+        CleanCase{"BaseRegisterByNumber", {0x92, 0x0b, 0x7c}, 4, true},
+        CleanCase{"FiveByteLeb", {0x91, 0x80, 0x80, 0x80, 0x80, 0x01}, 4, true},
+        CleanCase{"SixByteLeb", {0x91, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01}, 4, false},
+        CleanCase{"LebCutOff", {0x91, 0x80}, 4, false},
+        CleanCase{"FixedOperandCutOff", {0x0c, 1, 2, 3}, 4, false},
+        // Operations left to libdwarf: an entry value, the CFA, a reserved code.
+        CleanCase{"EntryValue", {0xa3, 0x01, 0x50, 0x9f}, 4, false},
+        CleanCase{"CallFrameCfa", {0x9c}, 4, false},
+        CleanCase{"ReservedAfterAPlainOne", {0x91, 0x00, 0x01}, 4, false}),
+    [](const ::testing::TestParamInfo<CleanCase>& p) { return p.param.name; });
+
 }  // namespace
 }  // namespace kestab::dw

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -202,6 +203,30 @@ TEST(DamagedImages, DamagedListSectionsAreRefusedBeforeLibdwarfReadsThem) {
             EXPECT_NE(r.err.find(c.said), std::string::npos) << c.image << "\n" << r.err;
         }
     }
+}
+
+// A location expression is decoded from its bytes only when libdwarf would
+// read it without fail; one with an operation libdwarf does not know still
+// goes to libdwarf, whose failure is reported and leaves no location.
+TEST(DamagedImages, LocationExpressionLibdwarfCannotReadIsReportedAsItsFailure) {
+    // m_calls' DW_AT_location (DW_FORM_block1) at .debug_info 0x7c, file
+    // offset 0x144e + 0x7c: DW_OP_addr 0x93a8, made DW_OP_fbreg 0 followed
+    // by three reserved operation codes (0x01).
+    constexpr std::size_t kAt = 0x144e + 0x7c;
+    auto image = readBytes(fixturePath("gcc/multi.tmp"));
+    const std::vector<std::uint8_t> addr{0x05, 0x03, 0xa8, 0x93, 0x00, 0x00};
+    ASSERT_TRUE(std::equal(addr.begin(), addr.end(), image.begin() + kAt));
+    const std::vector<std::uint8_t> damaged{0x05, 0x91, 0x00, 0x01, 0x01, 0x01};
+    std::copy(damaged.begin(), damaged.end(), image.begin() + kAt);
+    TempDir dir;
+    fs::copy(fixturePath("gcc/multi"), dir.path(), fs::copy_options::recursive);
+    writeFile(dir / "prog.tmp", std::string(image.begin(), image.end()));
+    const ProcessResult r = runKestab({"prog", "-q"}, dir.path(), scriptedToolkitEnv(dir.path()));
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.err, "Function dwarf_loclist() failed(1)");
+    // Without its address the static m_calls (S0 of the undamaged image)
+    // gives no row.
+    EXPECT_EQ(readFile(dir / "prog.MAP").find(" m_calls\r\n"), std::string::npos);
 }
 
 // A deterministic sweep of damaged copies of a real image: cut at many

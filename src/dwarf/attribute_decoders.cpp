@@ -183,8 +183,8 @@ struct NamedList {
 // unit names. Nothing for any other attribute, without .debug_loclists, or
 // when the list cannot be told: a value that cannot be read, or (as in the
 // image's own check) a loclistx without DW_AT_loclists_base to count from.
-std::optional<NamedList> namedList(const Die& die, const Attribute& attr, LocationListSection& lists) {
-    const std::optional<Dwarf_Half> form = attr.form();
+std::optional<NamedList> namedList(const Die& die, const Attribute& attr, std::optional<Dwarf_Half> form,
+                                   LocationListSection& lists) {
     Dwarf_Half version = 0;
     Dwarf_Half offsetSize = 0;
     Dwarf_Half addressSize = 0;
@@ -211,9 +211,7 @@ std::optional<NamedList> namedList(const Die& die, const Attribute& attr, Locati
 // A DWARF 5 location list that libdwarf refused, read from the section's
 // bytes when it holds view pairs: true or false as decodeLocation answers,
 // nothing when it is not such a list (libdwarf's refusal then stands).
-std::optional<bool> decodeViewPairList(const Die& die, const Attribute& attr, LocationListSection& lists,
-                                       Location& location) {
-    const std::optional<NamedList> list = namedList(die, attr, lists);
+std::optional<bool> decodeViewPairList(const Die& die, const std::optional<NamedList>& list, Location& location) {
     if (!list || !list->offset) return std::nullopt;
     const ListScan scan = scanLocationList(list->section, *list->offset, list->addressSize, list->bigEndian);
     if (!scan.complete || !scan.hasViewPair) return std::nullopt;
@@ -223,18 +221,43 @@ std::optional<bool> decodeViewPairList(const Die& die, const Attribute& attr, Lo
     return first && decodeOperation(die, first->atom, first->operand, location);
 }
 
+// Whether a DWARF 5 list runs past its section (or its index past the
+// offset table); nothing to say for any other location.
+bool runsPastSection(const std::optional<NamedList>& list) {
+    if (!list) return false;  // libdwarf is left to answer
+    return !list->offset || scanLocationList(list->section, *list->offset, list->addressSize, list->bigEndian).cut;
+}
+
+// A single location expression (DW_FORM_exprloc or DW_FORM_block*) that
+// libdwarf is known to read without fail (expressionReadsCleanly), decoded
+// from its bytes: true or false as decodeLocation answers. Nothing for any
+// other, which libdwarf then reads.
+std::optional<bool> decodePlainExpression(const Die& die, const Attribute& attr, Dwarf_Half form,
+                                          Location& location) {
+    std::span<const unsigned char> bytes;
+    Dwarf_Half addressSize = 0;
+    if (!attr.block(form, bytes).ok() || !die.addressSize(addressSize).ok() ||
+        !expressionReadsCleanly(bytes, addressSize))
+        return std::nullopt;
+    const std::optional<LeadingOperation> first = firstOperation(bytes, addressSize, imageBigEndian(die.debug()));
+    return first && decodeOperation(die, first->atom, first->operand, location);
+}
+
 }  // namespace
 
 bool locationListRunsPastSection(const Die& die, const Attribute& attr, LocationListSection& lists) {
-    const std::optional<NamedList> list = namedList(die, attr, lists);
-    if (!list) return false;  // libdwarf is left to answer
-    return !list->offset || scanLocationList(list->section, *list->offset, list->addressSize, list->bigEndian).cut;
+    return runsPastSection(namedList(die, attr, attr.form(), lists));
 }
 
 bool decodeLocation(const Die& die, const Attribute& attr, LocationListSection& lists, Location& location) {
     location = Location{};
     constexpr Report kListFailed = onError("Function dwarf_loclist() failed(%d)", kCode);
-    if (locationListRunsPastSection(die, attr, lists)) {
+    const std::optional<Dwarf_Half> form = attr.form();
+    if (form) {
+        if (const std::optional<bool> read = decodePlainExpression(die, attr, *form, location)) return *read;
+    }
+    const std::optional<NamedList> list = namedList(die, attr, form, lists);
+    if (runsPastSection(list)) {
         kListFailed.print(Answer{DW_DLV_ERROR, 0, {}});
         return false;
     }
@@ -245,7 +268,7 @@ bool decodeLocation(const Die& die, const Attribute& attr, LocationListSection& 
         ask(dbg, [&](Dwarf_Error* err) { return dwarf_get_loclist_c(attr.get(), &rawHead, &count, err); });
     const LocHeadOwner head(dbg, answer.ok() ? rawHead : nullptr);
     if (answer.error()) {
-        if (const std::optional<bool> read = decodeViewPairList(die, attr, lists, location)) return *read;
+        if (const std::optional<bool> read = decodeViewPairList(die, list, location)) return *read;
         kListFailed.print(answer);
     }
     if (!answer.ok()) return false;

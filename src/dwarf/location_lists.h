@@ -45,6 +45,15 @@ struct LeadingOperation {
 std::optional<LeadingOperation> firstOperation(std::span<const unsigned char> expression, unsigned addressSize,
                                                bool bigEndian);
 
+// Whether every libdwarf reads each operation of `expression` without fail:
+// each is one of the plain DWARF operations (stack, arithmetic, constants,
+// DW_OP_addr with 4- or 8-byte addresses, registers, DW_OP_fbreg,
+// DW_OP_piece, DW_OP_stack_value), its operands lie inside the expression,
+// a LEB128 operand takes at most five bytes, and the last operation ends
+// where the expression does. An empty expression reads cleanly. Any other
+// is left to libdwarf, whose answer, or failure, stands.
+bool expressionReadsCleanly(std::span<const unsigned char> expression, unsigned addressSize);
+
 // The contents of .debug_loclists, read from the image the first time they
 // are asked for.
 class LocationListSection {
