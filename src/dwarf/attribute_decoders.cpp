@@ -208,24 +208,31 @@ std::optional<NamedList> namedList(const Die& die, const Attribute& attr, std::o
     return list;
 }
 
+// The scan of the DWARF 5 list a location names; nothing for any other
+// location. A list whose index lies past the offset table counts as cut off.
+std::optional<ListScan> scanNamedList(const std::optional<NamedList>& list) {
+    if (!list) return std::nullopt;  // libdwarf is left to answer
+    if (!list->offset) {
+        ListScan cut;
+        cut.cut = true;
+        return cut;
+    }
+    return scanLocationList(list->section, *list->offset, list->addressSize, list->bigEndian);
+}
+
+// Whether the DWARF 5 list a location names runs past its section.
+bool runsPastSection(const std::optional<ListScan>& scan) { return scan && scan->cut; }
+
 // A DWARF 5 location list that libdwarf refused, read from the section's
 // bytes when it holds view pairs: true or false as decodeLocation answers,
 // nothing when it is not such a list (libdwarf's refusal then stands).
-std::optional<bool> decodeViewPairList(const Die& die, const std::optional<NamedList>& list, Location& location) {
-    if (!list || !list->offset) return std::nullopt;
-    const ListScan scan = scanLocationList(list->section, *list->offset, list->addressSize, list->bigEndian);
-    if (!scan.complete || !scan.hasViewPair) return std::nullopt;
-    if (scan.locations != 1) return false;
+std::optional<bool> decodeViewPairList(const Die& die, const std::optional<NamedList>& list,
+                                       const std::optional<ListScan>& scan, Location& location) {
+    if (!scan || !scan->complete || !scan->hasViewPair) return std::nullopt;
+    if (scan->locations != 1) return false;
     const std::optional<LeadingOperation> first =
-        firstOperation(scan.firstExpression, list->addressSize, list->bigEndian);
+        firstOperation(scan->firstExpression, list->addressSize, list->bigEndian);
     return first && decodeOperation(die, first->atom, first->operand, location);
-}
-
-// Whether a DWARF 5 list runs past its section (or its index past the
-// offset table); nothing to say for any other location.
-bool runsPastSection(const std::optional<NamedList>& list) {
-    if (!list) return false;  // libdwarf is left to answer
-    return !list->offset || scanLocationList(list->section, *list->offset, list->addressSize, list->bigEndian).cut;
 }
 
 // A single location expression (DW_FORM_exprloc or DW_FORM_block*) that
@@ -246,7 +253,7 @@ std::optional<bool> decodePlainExpression(const Die& die, const Attribute& attr,
 }  // namespace
 
 bool locationListRunsPastSection(const Die& die, const Attribute& attr, LocationListSection& lists) {
-    return runsPastSection(namedList(die, attr, attr.form(), lists));
+    return runsPastSection(scanNamedList(namedList(die, attr, attr.form(), lists)));
 }
 
 bool decodeLocation(const Die& die, const Attribute& attr, LocationListSection& lists, Location& location) {
@@ -257,7 +264,8 @@ bool decodeLocation(const Die& die, const Attribute& attr, LocationListSection& 
         if (const std::optional<bool> read = decodePlainExpression(die, attr, *form, location)) return *read;
     }
     const std::optional<NamedList> list = namedList(die, attr, form, lists);
-    if (runsPastSection(list)) {
+    const std::optional<ListScan> scan = scanNamedList(list);
+    if (runsPastSection(scan)) {
         kListFailed.print(Answer{DW_DLV_ERROR, 0, {}});
         return false;
     }
@@ -268,7 +276,7 @@ bool decodeLocation(const Die& die, const Attribute& attr, LocationListSection& 
         ask(dbg, [&](Dwarf_Error* err) { return dwarf_get_loclist_c(attr.get(), &rawHead, &count, err); });
     const LocHeadOwner head(dbg, answer.ok() ? rawHead : nullptr);
     if (answer.error()) {
-        if (const std::optional<bool> read = decodeViewPairList(die, list, location)) return *read;
+        if (const std::optional<bool> read = decodeViewPairList(die, list, scan, location)) return *read;
         kListFailed.print(answer);
     }
     if (!answer.ok()) return false;
