@@ -66,9 +66,11 @@ bool readUnitHeader(ByteReader& in, Unit& unit) {
 }
 
 void AbbrevTable::endAbbreviation(std::uint64_t code) {
+    // While the table is read, its abbreviations' attributes follow one
+    // another in attributes_.
+    const std::size_t first = entries_.empty() ? 0 : entries_.back().first + entries_.back().count;
     if (!entries_.empty() && code <= entries_.back().code) increasing_ = false;
-    entries_.push_back(Entry{code, ended_, attributes_.size() - ended_});
-    ended_ = attributes_.size();
+    entries_.push_back(Entry{code, first, attributes_.size() - first});
 }
 
 void AbbrevTable::finish() {

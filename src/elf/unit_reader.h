@@ -36,9 +36,10 @@ struct AbbrevAttribute {
 // abbreviation: a unit's walk reads one table for every unit of an image.
 class AbbrevTable {
 public:
-    // Adds the abbreviation `code` with the attributes added since the last
-    // call; a code given twice keeps its first attributes.
+    // Adds an attribute to the abbreviation being read.
     void addAttribute(const AbbrevAttribute& declared) { attributes_.push_back(declared); }
+    // Ends the abbreviation being read as `code`, with the attributes added
+    // since the last one ended; a code given twice keeps its first ones.
     void endAbbreviation(std::uint64_t code);
     // Called once all abbreviations are in, before the first find().
     void finish();
@@ -54,7 +55,6 @@ private:
     };
     std::vector<Entry> entries_;  // by code once the table is complete
     std::vector<AbbrevAttribute> attributes_;
-    std::size_t ended_ = 0;  // attributes that belong to an abbreviation
     bool increasing_ = true;  // codes came in rising order
 };
 
