@@ -1,6 +1,8 @@
-// DWARF 5 location lists read from the bytes of .debug_loclists, for the
-// lists libdwarf refuses: those holding GCC's DW_LLE_GNU_view_pair entries
-// (-gvariable-location-views=incompat5), a kind libdwarf does not know.
+// Locations read from their own bytes: DWARF 5 location lists of
+// .debug_loclists, for the lists libdwarf refuses (those holding GCC's
+// DW_LLE_GNU_view_pair entries, -gvariable-location-views=incompat5, a kind
+// libdwarf 2.x does not know), and single location expressions that
+// libdwarf would read without fail.
 #pragma once
 
 #include <cstdint>
