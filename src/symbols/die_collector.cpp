@@ -99,7 +99,7 @@ void DieCollector::walkDieChain(const Die& root, const dw::Scope& unitScope) {
         dw::Scope inner;  // what the DIE's children inherit
     };
     Dwarf_Off lastOffset = 0;
-    root.offset(lastOffset);
+    const bool rootOffsetKnown = root.offset(lastOffset).ok();
     // Takes `next` as the walk's next DIE when it lies beyond the last one.
     auto follows = [&](const Die& next, const char* link) {
         Dwarf_Off offset = 0;
@@ -112,7 +112,7 @@ void DieCollector::walkDieChain(const Die& root, const dw::Scope& unitScope) {
         return false;
     };
     std::vector<Level> levels;
-    levels.push_back(Level{Die(), false, processDie(root, std::nullopt, unitScope)});
+    levels.push_back(Level{Die(), false, processDie(root, rootOffsetKnown ? std::optional(lastOffset) : std::nullopt, unitScope)});
     while (!levels.empty()) {
         Level& level = levels.back();
         const Die& die = level.owned ? level.owned : root;
